@@ -1,0 +1,92 @@
+#include "ByteString.h"
+
+#include <gtest/gtest.h>
+
+TEST(ByteString, CapacityFollowsAssignAndPushRules) {
+    ByteString s;
+    EXPECT_EQ(s.Length(), 0u);
+    EXPECT_EQ(s.Capacity(), 16u);
+    EXPECT_STREQ(s.Text(), "");
+
+    s.Assign("0123456789abcdef");  // 16 fits
+    EXPECT_EQ(s.Capacity(), 16u);
+    s.Assign("0123456789abcdefg");  // 17 grows to 32
+    EXPECT_EQ(s.Capacity(), 32u);
+    s.Assign("0123456789012345678901234567890123456789");  // 40 grows to 48
+    EXPECT_EQ(s.Capacity(), 48u);
+    s.Assign("");
+    EXPECT_EQ(s.Capacity(), 48u);
+    EXPECT_EQ(s.Length(), 0u);
+    s.Assign("0123456789012345678901234567890123456789012345678");  // 49 > 48
+    EXPECT_EQ(s.Capacity(), 64u);
+    for (int i = 0; i < 16; ++i) s.PushChar('x');
+    EXPECT_EQ(s.Capacity(), 128u);  // doubles from 64
+
+    ByteString p;
+    for (int i = 0; i < 17; ++i) p.PushChar('a');
+    EXPECT_EQ(p.Capacity(), 32u);
+    EXPECT_EQ(p.Length(), 17u);
+
+    ByteString q;
+    q.Assign("0123456789012345678901234567890123456789");
+    for (int i = 0; i < 9; ++i) q.PushChar('y');  // 48 -> 96
+    EXPECT_EQ(q.Capacity(), 96u);
+}
+
+TEST(ByteString, CopyConstructionUsesCapacityRule) {
+    ByteString s;
+    for (int i = 0; i < 40; ++i) s.PushChar('z');  // capacity 64
+    ByteString copy(s);
+    EXPECT_EQ(copy.Capacity(), 48u);
+    EXPECT_TRUE(copy.Equals(s));
+    EXPECT_NE(copy.Text(), s.Text());
+    ByteString empty;
+    ByteString emptyCopy(empty);
+    EXPECT_EQ(emptyCopy.Capacity(), 16u);
+}
+
+TEST(ByteString, PushedNulCountsButEndsText) {
+    ByteString s;
+    s.Append("ab");
+    s.PushChar('\0');
+    s.PushChar('c');
+    EXPECT_EQ(s.Length(), 4u);
+    EXPECT_STREQ(s.Text(), "ab");
+    EXPECT_EQ(s.CharAt(3), 'c');
+    EXPECT_EQ(s.CharAt(4), '\0');
+    EXPECT_EQ(s.CharAt(1000), '\0');
+    s.Append("");
+    EXPECT_EQ(s.Length(), 4u);
+}
+
+TEST(ByteString, CopyRangeAndEquals) {
+    ByteString s, t;
+    s.Assign("abcdef");
+    t.Assign("junk");
+    s.CopyRange(t, 3, 0);
+    EXPECT_TRUE(t.Equals("def"));
+    s.CopyRange(t, 6, 0);
+    EXPECT_TRUE(t.Equals(""));
+    s.CopyRange(t, 1, 3);
+    EXPECT_TRUE(t.Equals("bc"));
+
+    ByteString b;
+    b.Assign("boundary");
+    EXPECT_FALSE(b.Equals("Boundary"));
+    EXPECT_FALSE(b.Equals("boundary2"));
+    EXPECT_FALSE(b.Equals("bound"));
+    EXPECT_TRUE(ByteString().Equals(ByteString()));
+    EXPECT_TRUE(ByteString().Equals(""));
+}
+
+TEST(ByteString, AssignFromItselfAndOther) {
+    ByteString s, t;
+    s.Assign("hello");
+    s.Assign(s);
+    EXPECT_TRUE(s.Equals("hello"));
+    t = s;
+    EXPECT_TRUE(t.Equals("hello"));
+    s.Assign(s.Text() + 2);  // aliasing tail of own text
+    EXPECT_TRUE(s.Equals("llo"));
+    EXPECT_EQ(s.Length(), 3u);
+}
