@@ -1,0 +1,46 @@
+#include "ReportError.h"
+
+#include "ComHolders.h"
+#include "ThreadCodePage.h"
+#include "uploadLib.h"
+
+#include <memory>
+#include <string>
+
+namespace {
+
+struct CoTaskMemFreer {
+    void operator()(wchar_t* p) const { CoTaskMemFree(p); }
+};
+
+// Best effort: a failure here leaves the thread's error information as it was
+// (or without a source) and does not change what the method returns.
+void InstallErrorInfo(const wchar_t* description, REFIID iid) {
+    ComPtr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.put()))) return;
+    create->SetGUID(iid);
+
+    // The source is the versioned ProgID that registration wrote for the class.
+    LPOLESTR rawProgId = nullptr;
+    const HRESULT lookup = ProgIDFromCLSID(CLSID_CQORUpload, &rawProgId);
+    std::unique_ptr<wchar_t, CoTaskMemFreer> progId(rawProgId);
+    if (SUCCEEDED(lookup) && progId) create->SetSource(progId.get());
+
+    create->SetDescription(const_cast<LPOLESTR>(description));
+
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create.query(info, IID_IErrorInfo))) SetErrorInfo(0, info.get());
+}
+
+}  // namespace
+
+HRESULT ReportError(const char* description, HRESULT result, REFIID iid) noexcept {
+    if (!description) return E_POINTER;
+
+    std::wstring text;
+    if (FAILED(WideFromAnsi(ThreadAnsiCodePage(), description, text))) return E_OUTOFMEMORY;
+
+    InstallErrorInfo(text.c_str(), iid);
+    // A report always ends the method with a failure, never with success.
+    return FAILED(result) ? result : DISP_E_EXCEPTION;
+}
