@@ -1,0 +1,186 @@
+#include "HostObjects.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace testhost {
+
+namespace {
+
+// A new one-dimensional array, lower bound 0, of one element per byte:
+// VT_UI1 elements hold the bytes, VT_I4 elements their values.
+HRESULT NewVector(VARTYPE type, const BYTE* bytes, ULONG count, SAFEARRAY** out) {
+    *out = nullptr;
+    OwnedSafeArray array(SafeArrayCreateVector(type, 0, count));
+    if (!array.get()) return E_OUTOFMEMORY;
+    if (count > 0) {
+        void* data = nullptr;
+        const HRESULT hr = SafeArrayAccessData(array.get(), &data);
+        if (FAILED(hr)) return hr;
+        if (type == VT_UI1)
+            std::memcpy(data, bytes, count);
+        else
+            std::copy(bytes, bytes + count, static_cast<LONG*>(data));
+        SafeArrayUnaccessData(array.get());
+    }
+    *out = array.release();
+    return S_OK;
+}
+
+// Builds what BinaryRead hands back for `length` body bytes.
+HRESULT MakeAnswer(HostState& state, ULONG length, VARIANT* result) {
+    const BYTE* body = state.body.data();
+    SAFEARRAY* array = nullptr;
+    HRESULT hr = S_OK;
+    switch (state.readShape) {
+    case ReadShape::NotAnArray:
+        result->vt = VT_I4;
+        result->lVal = static_cast<LONG>(length);
+        return S_OK;
+    case ReadShape::NonByteArray:
+        if (FAILED(hr = NewVector(VT_I4, body, length, &array))) return hr;
+        result->vt = VT_ARRAY | VT_I4;
+        result->parray = array;
+        return S_OK;
+    case ReadShape::ByteArrayByRef:
+        if (FAILED(hr = NewVector(VT_UI1, body, length, &array))) return hr;
+        try {
+            state.byRefArrays.emplace_back(array);
+        } catch (const std::bad_alloc&) {
+            SafeArrayDestroy(array);
+            return E_OUTOFMEMORY;
+        }
+        result->vt = VT_BYREF | VT_ARRAY | VT_UI1;
+        result->pparray = state.byRefArrays.back().address();
+        return S_OK;
+    case ReadShape::ByteArray:
+    case ReadShape::ShortByteArray:
+    case ReadShape::EmptyAfterFirst:
+        break;
+    }
+    if (FAILED(hr = NewVector(VT_UI1, body, length, &array))) return hr;
+    result->vt = VT_ARRAY | VT_UI1;
+    result->parray = array;
+    return S_OK;
+}
+
+// A page host writes back how many bytes it read, through a script
+// variable's reference when it was given one.
+void WriteCount(VARIANT* count, LONG bytesRead) {
+    if (count->vt == (VT_BYREF | VT_VARIANT) && count->pvarVal) count = count->pvarVal;
+    if (count->vt == (VT_BYREF | VT_I4) && count->plVal) {
+        *count->plVal = bytesRead;
+        return;
+    }
+    VariantClear(count);
+    count->vt = VT_I4;
+    count->lVal = bytesRead;
+}
+
+}  // namespace
+
+HostScriptingContext::HostScriptingContext(std::shared_ptr<HostState> state)
+    : HostObject(std::move(state), IID_IScriptingContext) {}
+
+HRESULT WINAPI HostScriptingContext::QueryInterface(REFIID iid, void** out) {
+    if (iid != IID_IScriptingContext) return HostObject::QueryInterface(iid, out);
+    if (out) *out = nullptr;
+    const HRESULT result = State().Enter(HostStep::QueryScriptingContext);
+    if (FAILED(result)) return result;
+    const HRESULT hr = HostObject::QueryInterface(iid, out);
+    return FAILED(hr) ? hr : result;
+}
+
+HRESULT WINAPI HostScriptingContext::get_Request(IRequest** request) {
+    if (request) *request = nullptr;
+    const HRESULT result = State().Enter(HostStep::GetRequest);
+    if (FAILED(result)) return result;
+    if (!request) return E_POINTER;
+    auto* object = new (std::nothrow) HostRequest(SharedState());
+    if (!object) return E_OUTOFMEMORY;
+    *request = object;  // the creator's reference goes to the caller
+    return result;
+}
+
+HostRequest::HostRequest(std::shared_ptr<HostState> state)
+    : HostObject(std::move(state), IID_IRequest) {}
+
+HRESULT WINAPI HostRequest::get_ServerVariables(IRequestDictionary** dict) {
+    if (dict) *dict = nullptr;
+    const HRESULT result = State().Enter(HostStep::GetServerVariables);
+    if (FAILED(result)) return result;
+    if (!dict) return E_POINTER;
+    auto* object = new (std::nothrow) HostServerVariables(SharedState());
+    if (!object) return E_OUTOFMEMORY;
+    *dict = object;  // the creator's reference goes to the caller
+    return result;
+}
+
+HRESULT WINAPI HostRequest::get_TotalBytes(LONG* total) {
+    if (total) *total = 0;
+    const HRESULT result = State().Enter(HostStep::GetTotalBytes);
+    if (FAILED(result)) return result;
+    if (!total) return E_POINTER;
+    const HostState& state = State();
+    const size_t bodyLength = std::min<size_t>(state.body.size(), LONG_MAX);
+    *total = state.totalBytes.value_or(static_cast<LONG>(bodyLength));
+    return result;
+}
+
+HRESULT WINAPI HostRequest::BinaryRead(VARIANT* count, VARIANT* result) {
+    if (result) VariantInit(result);
+    HostState& state = State();
+    const HRESULT stepResult = state.Enter(HostStep::BinaryRead);
+    if (FAILED(stepResult)) return stepResult;
+    if (!count || !result) return E_POINTER;
+
+    state.lastReadCountType = count->vt;
+    UniqueVariant asked;
+    HRESULT hr = VariantChangeType(asked.get(), count, 0, VT_I4);
+    if (FAILED(hr)) return hr;
+    const LONG wanted = asked->lVal;
+    state.lastReadCount = wanted;
+    const bool firstRead = state.binaryReads++ == 0;
+
+    ULONG length = static_cast<ULONG>(std::min<size_t>(state.body.size(), wanted > 0 ? wanted : 0));
+    if (state.readShape == ReadShape::ShortByteArray)
+        length = static_cast<ULONG>(std::min<size_t>(state.body.size(), state.shortLength));
+    if (state.readShape == ReadShape::EmptyAfterFirst && !firstRead) length = 0;
+    if (FAILED(hr = MakeAnswer(state, length, result))) return hr;
+
+    WriteCount(count, static_cast<LONG>(length));
+    return stepResult;
+}
+
+HostServerVariables::HostServerVariables(std::shared_ptr<HostState> state)
+    : HostObject(std::move(state), IID_IRequestDictionary) {}
+
+HRESULT WINAPI HostServerVariables::get_Item(VARIANT key, VARIANT* value) {
+    if (value) VariantInit(value);
+    HostState& state = State();
+    const HRESULT result = state.Enter(HostStep::GetItem);
+    if (FAILED(result)) return result;
+    if (!value) return E_POINTER;
+
+    state.lastItemKeyType = key.vt;
+    state.lastItemKey.clear();
+    // Script variables arrive by reference; the name is read as text.
+    UniqueVariant name;
+    HRESULT hr = VariantCopyInd(name.get(), &key);
+    if (FAILED(hr)) return hr;
+    if (name->vt != VT_BSTR && FAILED(hr = VariantChangeType(name.get(), name.get(), 0, VT_BSTR))) return hr;
+    try {
+        state.lastItemKey.assign(name->bstrVal ? name->bstrVal : L"", SysStringLen(name->bstrVal));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+
+    // Server variable names are not case-sensitive; unknown ones are empty.
+    const auto keyLength = static_cast<int>(state.lastItemKey.size());
+    if (CompareStringOrdinal(state.lastItemKey.c_str(), keyLength, L"CONTENT_TYPE", -1, TRUE) != CSTR_EQUAL) return result;
+    hr = VariantCopy(value, state.contentType.get());
+    return FAILED(hr) ? hr : result;
+}
+
+}  // namespace testhost

@@ -1,0 +1,114 @@
+#pragma once
+// The host's COM objects, with the exact vtable layouts of the page host
+// interfaces. Methods a component never calls return E_NOTIMPL; IDispatch
+// offers no type information (components call through the vtable).
+#include "HostState.h"
+
+#include <windows.h>
+#include <asptlb.h>
+
+#include <memory>
+
+namespace testhost {
+
+// Reference counting, QueryInterface and the empty IDispatch for one host object.
+template <typename Interface>
+class HostObject : public Interface {
+public:
+    HostObject(std::shared_ptr<HostState> state, const IID& iid)
+        : state_(std::move(state)), iid_(iid) { ++state_->liveObjects; }
+    virtual ~HostObject() { --state_->liveObjects; }
+    HostObject(const HostObject&) = delete;
+    HostObject& operator=(const HostObject&) = delete;
+
+    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != iid_) return E_NOINTERFACE;
+        *out = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG WINAPI AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG WINAPI Release() override {
+        const LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0) delete this;
+        return static_cast<ULONG>(refs);
+    }
+
+    HRESULT WINAPI GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT WINAPI GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT WINAPI GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT WINAPI Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+protected:
+    HostState& State() { return *state_; }
+    const std::shared_ptr<HostState>& SharedState() const { return state_; }
+
+private:
+    std::shared_ptr<HostState> state_;
+    const IID& iid_;
+    LONG refs_ = 1;  // the creator's reference
+};
+
+// Sets an interface out pointer to null and reports the method as absent.
+template <typename T>
+HRESULT NotImplemented(T** out) {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+}
+
+class HostScriptingContext final : public HostObject<IScriptingContext> {
+public:
+    explicit HostScriptingContext(std::shared_ptr<HostState> state);
+
+    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
+    HRESULT WINAPI get_Request(IRequest** request) override;
+    HRESULT WINAPI get_Response(IResponse** response) override { return NotImplemented(response); }
+    HRESULT WINAPI get_Server(IServer** server) override { return NotImplemented(server); }
+    HRESULT WINAPI get_Session(ISessionObject** session) override { return NotImplemented(session); }
+    HRESULT WINAPI get_Application(IApplicationObject** application) override { return NotImplemented(application); }
+};
+
+class HostRequest final : public HostObject<IRequest> {
+public:
+    explicit HostRequest(std::shared_ptr<HostState> state);
+
+    HRESULT WINAPI get_Item(BSTR, IDispatch** item) override { return NotImplemented(item); }
+    HRESULT WINAPI get_QueryString(IRequestDictionary** dict) override { return NotImplemented(dict); }
+    HRESULT WINAPI get_Form(IRequestDictionary** dict) override { return NotImplemented(dict); }
+    HRESULT WINAPI get_Body(IRequestDictionary** dict) override { return NotImplemented(dict); }
+    HRESULT WINAPI get_ServerVariables(IRequestDictionary** dict) override;
+    HRESULT WINAPI get_ClientCertificate(IRequestDictionary** dict) override { return NotImplemented(dict); }
+    HRESULT WINAPI get_Cookies(IRequestDictionary** dict) override { return NotImplemented(dict); }
+    HRESULT WINAPI get_TotalBytes(LONG* total) override;
+    HRESULT WINAPI BinaryRead(VARIANT* count, VARIANT* result) override;
+};
+
+// The server variables; only "CONTENT_TYPE" has a value.
+class HostServerVariables final : public HostObject<IRequestDictionary> {
+public:
+    explicit HostServerVariables(std::shared_ptr<HostState> state);
+
+    HRESULT WINAPI get_Item(VARIANT key, VARIANT* value) override;
+    HRESULT WINAPI get__NewEnum(IUnknown** enumerator) override { return NotImplemented(enumerator); }
+    HRESULT WINAPI get_Count(int* count) override {
+        if (count) *count = 0;
+        return E_NOTIMPL;
+    }
+    HRESULT WINAPI get_Key(VARIANT, VARIANT* key) override {
+        if (key) VariantInit(key);
+        return E_NOTIMPL;
+    }
+};
+
+}  // namespace testhost

@@ -1,0 +1,56 @@
+#pragma once
+// What the test host serves and what it has seen; shared by the TestHost and
+// every object it hands out. Objects live in one apartment: no locking.
+#include "ComHolders.h"
+#include "TestHost.h"
+
+#include <array>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testhost {
+
+// Owns one safe array.
+class OwnedSafeArray {
+public:
+    explicit OwnedSafeArray(SAFEARRAY* array) : array_(array) {}
+    OwnedSafeArray(const OwnedSafeArray&) = delete;
+    OwnedSafeArray& operator=(const OwnedSafeArray&) = delete;
+    ~OwnedSafeArray() { if (array_) SafeArrayDestroy(array_); }
+    SAFEARRAY* get() const { return array_; }
+    SAFEARRAY** address() { return &array_; }
+    SAFEARRAY* release() { SAFEARRAY* array = array_; array_ = nullptr; return array; }
+
+private:
+    SAFEARRAY* array_;
+};
+
+struct HostState {
+    UniqueVariant contentType;
+    std::vector<BYTE> body;
+    std::optional<LONG> totalBytes;
+    ReadShape readShape = ReadShape::ByteArray;
+    ULONG shortLength = 0;
+    std::array<HRESULT, kHostStepCount> results{};
+    std::array<int, kHostStepCount> calls{};
+
+    LONG liveObjects = 0;
+    int binaryReads = 0;
+    std::wstring lastItemKey;
+    VARTYPE lastItemKeyType = VT_EMPTY;
+    LONG lastReadCount = 0;
+    VARTYPE lastReadCountType = VT_EMPTY;
+    // Targets of by-reference answers; a deque keeps their addresses stable.
+    std::deque<OwnedSafeArray> byRefArrays;
+
+    // Counts a call of the step and gives the result configured for it.
+    HRESULT Enter(HostStep step) {
+        const auto index = static_cast<size_t>(step);
+        ++calls[index];
+        return results[index];
+    }
+};
+
+}  // namespace testhost

@@ -1,0 +1,48 @@
+#include "TestHost.h"
+
+#include "HostObjects.h"
+
+namespace testhost {
+
+TestHost::TestHost() : state_(std::make_shared<HostState>()) {}
+
+TestHost::~TestHost() = default;
+
+void TestHost::SetContentType(std::wstring_view text) {
+    VARIANT* value = state_->contentType.put();
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+HRESULT TestHost::SetContentTypeVariant(const VARIANT& value) {
+    return VariantCopy(state_->contentType.put(), const_cast<VARIANT*>(&value));
+}
+
+void TestHost::SetBody(std::string_view bytes) {
+    state_->body.assign(bytes.begin(), bytes.end());
+}
+
+void TestHost::SetTotalBytes(LONG total) { state_->totalBytes = total; }
+
+void TestHost::SetReadShape(ReadShape shape, ULONG shortLength) {
+    state_->readShape = shape;
+    state_->shortLength = shortLength;
+}
+
+void TestHost::SetStepResult(HostStep step, HRESULT result) {
+    state_->results[static_cast<size_t>(step)] = result;
+}
+
+ComPtr<IUnknown> TestHost::NewScriptingContext() {
+    IScriptingContext* context = new HostScriptingContext(state_);
+    return ComPtr<IUnknown>::Attach(context);
+}
+
+int TestHost::Calls(HostStep step) const { return state_->calls[static_cast<size_t>(step)]; }
+LONG TestHost::LiveObjects() const { return state_->liveObjects; }
+std::wstring_view TestHost::LastItemKey() const { return state_->lastItemKey; }
+VARTYPE TestHost::LastItemKeyType() const { return state_->lastItemKeyType; }
+LONG TestHost::LastReadCount() const { return state_->lastReadCount; }
+VARTYPE TestHost::LastReadCountType() const { return state_->lastReadCountType; }
+
+}  // namespace testhost
