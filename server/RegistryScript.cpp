@@ -1,0 +1,88 @@
+#include "RegistryScript.h"
+
+namespace {
+
+HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
+
+class KeyHandle {
+public:
+    KeyHandle() = default;
+    KeyHandle(const KeyHandle&) = delete;
+    KeyHandle& operator=(const KeyHandle&) = delete;
+    ~KeyHandle() { if (h_) RegCloseKey(h_); }
+    HKEY get() const { return h_; }
+    HKEY* put() { return &h_; }
+
+private:
+    HKEY h_ = nullptr;
+};
+
+bool IsValidName(const std::wstring& name) { return !name.empty() && name.find(L'\\') == std::wstring::npos; }
+
+HRESULT WriteKey(HKEY parent, const RegistryKey& key) {
+    if (!IsValidName(key.name)) return DISP_E_EXCEPTION;
+    if (key.lifetime == RegistryKey::Lifetime::ForceRemove) {
+        LONG gone = RegDeleteTreeW(parent, key.name.c_str());
+        if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) return FromWin32(gone);
+    }
+    KeyHandle handle;
+    if (HRESULT hr = FromWin32(RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                               KEY_READ | KEY_WRITE, nullptr, handle.put(), nullptr));
+        FAILED(hr))
+        return hr;
+    for (const RegistryValue& value : key.values) {
+        const DWORD bytes = static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t));
+        if (HRESULT hr = FromWin32(RegSetValueExW(handle.get(), value.name.empty() ? nullptr : value.name.c_str(), 0,
+                                                  REG_SZ, reinterpret_cast<const BYTE*>(value.data.c_str()), bytes));
+            FAILED(hr))
+            return hr;
+    }
+    for (const RegistryKey& subkey : key.subkeys)
+        if (HRESULT hr = WriteKey(handle.get(), subkey); FAILED(hr)) return hr;
+    return S_OK;
+}
+
+HRESULT RemoveKey(HKEY parent, const RegistryKey& key) {
+    if (!IsValidName(key.name)) return DISP_E_EXCEPTION;
+    KeyHandle handle;
+    LONG opened = RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ | KEY_WRITE, handle.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return S_OK;  // nothing of it or below it to remove
+    if (HRESULT hr = FromWin32(opened); FAILED(hr)) return hr;
+
+    for (const RegistryKey& subkey : key.subkeys)
+        if (HRESULT hr = RemoveKey(handle.get(), subkey); FAILED(hr)) return hr;
+    for (const RegistryValue& value : key.values) {
+        if (value.name.empty()) continue;  // the default value goes with its key
+        LONG deleted = RegDeleteValueW(handle.get(), value.name.c_str());
+        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return FromWin32(deleted);
+    }
+    if (key.lifetime == RegistryKey::Lifetime::NoRemove) return S_OK;
+
+    // RegDeleteKey refuses a key that still has subkeys: one the script does
+    // not name is not ours to remove.
+    DWORD subkeys = 0;
+    if (HRESULT hr = FromWin32(RegQueryInfoKeyW(handle.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                                nullptr, nullptr, nullptr, nullptr, nullptr));
+        FAILED(hr))
+        return hr;
+    if (subkeys != 0) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    return FromWin32(RegDeleteKeyW(parent, key.name.c_str()));
+}
+
+}  // namespace
+
+HRESULT RegisterScript(HKEY root, const std::vector<RegistryKey>& script) {
+    for (const RegistryKey& key : script) {
+        if (HRESULT hr = WriteKey(root, key); FAILED(hr)) {
+            UnregisterScript(root, script);
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT UnregisterScript(HKEY root, const std::vector<RegistryKey>& script) {
+    for (const RegistryKey& key : script)
+        if (HRESULT hr = RemoveKey(root, key); FAILED(hr)) return hr;
+    return S_OK;
+}
