@@ -12,6 +12,9 @@
 class FieldIndex {
 public:
     int32_t Find(const FormFieldList& fields, const char* name);
+    // The field just appended carries the name of the last lookup, which
+    // missed: it goes where that lookup ended, without hashing it again.
+    void AddMissed(const FormFieldList& fields);
 
 private:
     struct Slot {
@@ -20,9 +23,14 @@ private:
     };
 
     static uint32_t Hash(const char* text);
-    void Insert(const FormFieldList& fields, uint32_t position);
-    void Rebuild(const FormFieldList& fields);
+    void Insert(const FormFieldList& fields, uint32_t index);
+    void Place(Slot slot);
+    void Catch(const FormFieldList& fields);
 
     std::vector<Slot> slots_;
     uint32_t indexed_ = 0;  // fields[0, indexed_) are in the table
+    // Where the last missed lookup ended, for AddMissed.
+    size_t missSlot_ = SIZE_MAX;
+    uint32_t missHash_ = 0;
+    uint32_t missCount_ = 0;
 };

@@ -9,8 +9,13 @@ using ByteStringList = OrderedList<ByteString>;
 // One text field: its name and its values in body order (at least one once
 // the field is in the parser's list).
 struct FormField {
+    // Most fields carry a single value: start with room for one and double
+    // from there, so a body of many small fields does not cost 16 value slots
+    // per field.
+    static constexpr uint32_t kInitialValueRoom = 1;
+
     ByteString name;
-    ByteStringList values;
+    ByteStringList values{kInitialValueRoom};
 
     FormField() = default;
     FormField(const ByteString& fieldName, const ByteString& firstValue) : name(fieldName) { values.Append(firstValue); }

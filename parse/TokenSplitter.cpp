@@ -10,66 +10,75 @@ TokenSplitter::TokenSplitter() {
 }
 
 TokenSplitter::TokenSplitter(ByteString& target, const char* delimiters, const char* blanks)
-    : target_(&target), delimiters_(delimiters), blanks_(blanks) {
+    : target_(&target), delimiters_(delimiters ? delimiters : ""), blanks_(blanks ? blanks : "") {
     Mark(delimiters_, kDelimiter);
     Mark(blanks_, kBlank);
 }
 
 void TokenSplitter::Mark(const char* set, uint8_t flag) {
     for (auto& c : classes_) c &= static_cast<uint8_t>(~flag);
-    for (const char* p = set ? set : ""; *p; ++p) classes_[static_cast<unsigned char>(*p)] |= flag;
+    for (const char* p = set; *p; ++p) classes_[static_cast<unsigned char>(*p)] |= flag;
 }
 
 void TokenSplitter::SetDelimiters(const char* delimiters) {
-    delimiters_ = delimiters;
+    delimiters_ = delimiters ? delimiters : "";
     Mark(delimiters_, kDelimiter);
 }
 
 void TokenSplitter::SetBlanks(const char* blanks) {
-    blanks_ = blanks;
+    blanks_ = blanks ? blanks : "";
     Mark(blanks_, kBlank);
+}
+
+// The scans use strspn/strcspn: they stop at the NUL as the splitter must, and
+// the C library runs them far faster than a byte loop.
+uint32_t TokenSplitter::Locate(uint32_t n, uint32_t start, uint32_t& begin) const {
+    if (target_ == nullptr) return begin = 0;
+    const char* text = target_->Text();
+    size_t pos = start <= target_->Length() ? start : target_->Length();
+
+    pos += std::strspn(text + pos, blanks_);
+    while (n != 0 && text[pos] != 0) {
+        pos += std::strcspn(text + pos, delimiters_);
+        if (text[pos] != 0) {
+            ++pos;  // just after the delimiter
+            --n;
+        }
+    }
+    pos += std::strspn(text + pos, blanks_);
+    begin = static_cast<uint32_t>(pos);
+    return static_cast<uint32_t>(pos + std::strcspn(text + pos, delimiters_));
 }
 
 uint32_t TokenSplitter::Token(ByteString& out, uint32_t n, uint32_t start) const {
     out.Clear();
-    if (target_ == nullptr) return 0;
-    const auto* text = reinterpret_cast<const unsigned char*>(target_->Text());
-    uint32_t pos = start <= target_->Length() ? start : target_->Length();
-
-    while (IsBlank(text[pos])) ++pos;
-    for (; n != 0 && text[pos] != 0; ++pos)
-        if (IsDelimiter(text[pos])) --n;
-    while (IsBlank(text[pos])) ++pos;
-
-    const uint32_t begin = pos;
-    while (text[pos] != 0 && !IsDelimiter(text[pos])) ++pos;
-    out.AppendBytes(reinterpret_cast<const char*>(text) + begin, pos - begin);
-    return pos;
+    uint32_t begin = 0;
+    const uint32_t end = Locate(n, start, begin);
+    if (target_ != nullptr) out.AppendBytes(target_->Text() + begin, end - begin);
+    return end;
 }
 
 uint32_t TokenSplitter::TokenCount(uint32_t start) const {
     if (target_ == nullptr) return 0;
-    const auto* text = reinterpret_cast<const unsigned char*>(target_->Text());
-    uint32_t pos = start <= target_->Length() ? start : target_->Length();
-    uint32_t count = 0;
-    bool opening = true;
-    for (; text[pos] != 0; ++pos) {
-        const uint8_t cls = classes_[text[pos]];
-        if (opening && !(cls & kBlank)) {
-            ++count;
-            opening = false;
-        }
-        if (cls & kDelimiter) opening = true;
-    }
-    return count;
+    const char* text = target_->Text() + (start <= target_->Length() ? start : target_->Length());
+    // The first non-blank character opens a token, and so does the first
+    // non-blank after each delimiter. Delimiters are not blanks, so every
+    // delimiter opens one except a delimiter that is itself the last
+    // non-blank character.
+    size_t last = std::strlen(text);
+    while (last != 0 && IsBlank(static_cast<unsigned char>(text[last - 1]))) --last;
+    if (last == 0) return 0;
+    uint32_t delimiters = 0;
+    for (const char* p = text + std::strcspn(text, delimiters_); p < text + last; p += 1 + std::strcspn(p + 1, delimiters_))
+        ++delimiters;
+    return 1 + delimiters - (IsDelimiter(static_cast<unsigned char>(text[last - 1])) ? 1 : 0);
 }
 
 void TokenSplitter::TrimLeft() {
     if (target_ == nullptr) return;
     char* text = target_->MutableText();
     const uint32_t length = static_cast<uint32_t>(std::strlen(text));
-    uint32_t skip = 0;
-    while (IsBlank(static_cast<unsigned char>(text[skip]))) ++skip;
+    const uint32_t skip = static_cast<uint32_t>(std::strspn(text, blanks_));
     if (skip != 0) std::memmove(text, text + skip, length - skip + 1);
     target_->SetLength(length - skip);
 }

@@ -17,6 +17,7 @@ public:
 
     void SetTarget(ByteString& target) { target_ = &target; }
     ByteString* Target() const { return target_; }
+    // The sets are NUL-terminated texts that must outlive the splitter.
     void SetDelimiters(const char* delimiters);
     void SetBlanks(const char* blanks);
 
@@ -26,6 +27,9 @@ public:
     // delimiters give an empty token. Token(out, 0, stop + 1) after a stop on
     // a delimiter yields the next token in one forward pass.
     uint32_t Token(ByteString& out, uint32_t n, uint32_t start) const;
+    // Where Token would copy from: token n occupies [begin, result) of the
+    // target's text.
+    uint32_t Locate(uint32_t n, uint32_t start, uint32_t& begin) const;
     // Tokens from start on: a non-blank character after the start or after a
     // delimiter opens one, so delimiters alone open empty tokens.
     uint32_t TokenCount(uint32_t start) const;

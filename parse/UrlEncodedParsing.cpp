@@ -1,9 +1,16 @@
+#include <cstring>
+
 #include "InputBuffer.h"
 #include "PostDataParser.h"
 #include "TokenSplitter.h"
 
 namespace {
 constexpr const char* kPairBlanks = " \r\n\t";
+
+const char* SkipPairBlanks(const char* p, const char* end) {
+    while (p < end && (*p == ' ' || *p == '\r' || *p == '\n' || *p == '\t')) ++p;
+    return p;
+}
 
 inline int HexDigitValue(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -25,8 +32,9 @@ void PostDataParser::UrlDecode(ByteString& text) {
     // Decoding never lengthens the text, so it can run in place: the write
     // position never passes the read position.
     char* p = text.MutableText();
-    uint32_t out = 0;
-    for (uint32_t in = 0; p[in] != 0; ++in) {
+    // Everything before the first "+" or "%" stays as it is.
+    uint32_t out = static_cast<uint32_t>(std::strcspn(p, "+%"));
+    for (uint32_t in = out; p[in] != 0; ++in) {
         char c = p[in];
         if (c == '+') {
             c = ' ';
@@ -50,32 +58,48 @@ void PostDataParser::ParseUrlEncoded(InputBuffer& input) {
     const unsigned char* run = nullptr;
     while (const uint32_t n = input.GetRun(run, UINT32_MAX)) line.AppendBytes(reinterpret_cast<const char*>(run), n);
 
-    ByteString pair, name, value;
+    ByteString name, value;
     TokenSplitter pairs(line, "&");
-    TokenSplitter nameValue(pair, "=", kPairBlanks);
+    TokenSplitter trim(name, "=", kPairBlanks);
     const uint32_t count = pairs.TokenCount(0);
     // Each pair starts right after the delimiter that ended the one before:
     // the same tokens as numbering them from the start, in one forward pass.
     uint32_t start = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t stop = pairs.Token(pair, 0, start);
-        start = line.Text()[stop] != 0 ? stop + 1 : stop;
+        uint32_t pairBegin = 0;
+        const uint32_t pairEnd = pairs.Locate(0, start, pairBegin);
+        const char* text = line.Text();
+        start = text[pairEnd] != 0 ? pairEnd + 1 : pairEnd;
 
-        nameValue.SetTarget(pair);
-        nameValue.Token(name, 0, 0);
-        nameValue.Token(value, 1, 0);
+        // Split the pair where it lies, as tokens 0 and 1 at "=" with the
+        // pair blanks: the name runs up to the first "=", the value from
+        // after it up to the second.
+        const char* pair = text + pairBegin;
+        const char* end = text + pairEnd;
+        const char* equals = static_cast<const char*>(std::memchr(pair, '=', end - pair));
+        const char* nameBegin = SkipPairBlanks(pair, end);
+        const char* nameEnd = equals ? equals : end;
+        const char* valueBegin = equals ? SkipPairBlanks(equals + 1, end) : end;
+        const char* valueEnd = static_cast<const char*>(std::memchr(valueBegin, '=', end - valueBegin));
+        if (valueEnd == nullptr) valueEnd = end;
+
+        name.Clear();
+        name.AppendBytes(nameBegin, static_cast<uint32_t>(nameEnd - nameBegin));
+        value.Clear();
+        value.AppendBytes(valueBegin, static_cast<uint32_t>(valueEnd - valueBegin));
         UrlDecode(name);
         UrlDecode(value);
-        nameValue.SetTarget(name);
-        nameValue.TrimLeft();
-        nameValue.TrimRight();
-        nameValue.SetTarget(value);
-        nameValue.TrimLeft();
-        nameValue.TrimRight();
+        trim.SetTarget(name);
+        trim.TrimLeft();
+        trim.TrimRight();
+        trim.SetTarget(value);
+        trim.TrimLeft();
+        trim.TrimRight();
 
         curField = FindField(name);
         if (curField < 0) {
             fields.Emplace(name, value);
+            index_.AddMissed(fields);
         } else {
             fields[static_cast<uint32_t>(curField)].values.Append(value);
         }

@@ -92,6 +92,18 @@ TEST(FindField, AgreesWithAnOrderedScanOverManyNames) {
     }
     for (const std::string& p : probes) ASSERT_EQ(parser.FindField(p.c_str()), LinearFind(parser, p)) << p;
 
+    // Parsing after direct appends: every name still resolves to its one field.
+    PostDataParser mixed;
+    AddField(mixed, "b", "direct");
+    ParseBody(mixed, "application/x-www-form-urlencoded", "a=1&b=2&c=3");
+    AddField(mixed, "d", "direct");
+    ParseBody(mixed, "application/x-www-form-urlencoded", "d=4&c=5&e=6&a=7");
+    EXPECT_EQ(Fields(mixed), (FieldsView{{"b", {"direct", "2"}},
+                                         {"a", {"1", "7"}},
+                                         {"c", {"3", "5"}},
+                                         {"d", {"direct", "4"}},
+                                         {"e", {"6"}}}));
+
     // Replacing the list wholesale is noticed as well.
     parser.fields = FormFieldList();
     AddField(parser, "k1", "v");
