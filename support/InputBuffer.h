@@ -39,10 +39,14 @@ public:
     // returns 0 at the end, and also when reading is unbuffered: tell the two
     // apart with Good() and fall back to GetByte for the latter.
     uint32_t PeekRun(const unsigned char*& run);
-    // Takes count bytes of the run that PeekRun showed.
+    // Takes count bytes of the run that PeekRun showed (never more than it
+    // showed).
     void Consume(uint32_t count) {
+        const uint32_t shown = readIndex_ < validCount_ ? validCount_ - readIndex_ : 0;
+        if (count > shown) count = shown;
+        if (count == 0) return;
         readIndex_ += count;
-        if (count != 0) lastByte_ = getBuffer_[readIndex_ - 1];
+        lastByte_ = getBuffer_[readIndex_ - 1];
     }
 
     bool Good() const { return good_ != 0; }
