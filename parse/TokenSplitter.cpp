@@ -37,7 +37,7 @@ uint32_t TokenSplitter::Locate(uint32_t n, uint32_t start, uint32_t& begin) cons
     const char* text = target_->Text();
     size_t pos = start <= target_->Length() ? start : target_->Length();
 
-    pos += std::strspn(text + pos, blanks_);
+    pos = SkipBlanks(text, pos);
     while (n != 0 && text[pos] != 0) {
         pos += std::strcspn(text + pos, delimiters_);
         if (text[pos] != 0) {
@@ -45,7 +45,7 @@ uint32_t TokenSplitter::Locate(uint32_t n, uint32_t start, uint32_t& begin) cons
             --n;
         }
     }
-    pos += std::strspn(text + pos, blanks_);
+    pos = SkipBlanks(text, pos);
     begin = static_cast<uint32_t>(pos);
     return static_cast<uint32_t>(pos + std::strcspn(text + pos, delimiters_));
 }
@@ -69,8 +69,15 @@ uint32_t TokenSplitter::TokenCount(uint32_t start) const {
     while (last != 0 && IsBlank(static_cast<unsigned char>(text[last - 1]))) --last;
     if (last == 0) return 0;
     uint32_t delimiters = 0;
-    for (const char* p = text + std::strcspn(text, delimiters_); p < text + last; p += 1 + std::strcspn(p + 1, delimiters_))
-        ++delimiters;
+    if (delimiters_[0] != 0 && delimiters_[1] == 0) {  // one delimiter: memchr
+        for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, delimiters_[0], text + last - p)));
+             ++p)
+            ++delimiters;
+    } else {
+        for (const char* p = text + std::strcspn(text, delimiters_); p < text + last;
+             p += 1 + std::strcspn(p + 1, delimiters_))
+            ++delimiters;
+    }
     return 1 + delimiters - (IsDelimiter(static_cast<unsigned char>(text[last - 1])) ? 1 : 0);
 }
 
@@ -78,7 +85,7 @@ void TokenSplitter::TrimLeft() {
     if (target_ == nullptr) return;
     char* text = target_->MutableText();
     const uint32_t length = static_cast<uint32_t>(std::strlen(text));
-    const uint32_t skip = static_cast<uint32_t>(std::strspn(text, blanks_));
+    const uint32_t skip = static_cast<uint32_t>(SkipBlanks(text, 0));
     if (skip != 0) std::memmove(text, text + skip, length - skip + 1);
     target_->SetLength(length - skip);
 }

@@ -1,5 +1,7 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 class ByteString;
 
@@ -46,6 +48,10 @@ private:
     static constexpr uint8_t kDelimiter = 1;
     static constexpr uint8_t kBlank = 2;
     void Mark(const char* set, uint8_t flag);
+    // Most texts have no blank where one could be: test before scanning.
+    size_t SkipBlanks(const char* text, size_t pos) const {
+        return IsBlank(static_cast<unsigned char>(text[pos])) ? pos + std::strspn(text + pos, blanks_) : pos;
+    }
 
     ByteString* target_ = nullptr;
     const char* delimiters_ = kDefaultBlanks;
