@@ -65,6 +65,7 @@ uint32_t TokenSplitter::TokenCount(uint32_t start) const {
     // non-blank after each delimiter. Delimiters are not blanks, so every
     // delimiter opens one except a delimiter that is itself the last
     // non-blank character.
+    if (!Disjoint()) return CountStepwise(text);
     size_t last = std::strlen(text);
     while (last != 0 && IsBlank(static_cast<unsigned char>(text[last - 1]))) --last;
     if (last == 0) return 0;
@@ -79,6 +80,26 @@ uint32_t TokenSplitter::TokenCount(uint32_t start) const {
             ++delimiters;
     }
     return 1 + delimiters - (IsDelimiter(static_cast<unsigned char>(text[last - 1])) ? 1 : 0);
+}
+
+// The counting rule applied character by character: right for any sets.
+uint32_t TokenSplitter::CountStepwise(const char* text) const {
+    uint32_t count = 0;
+    bool opening = true;
+    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (opening && !IsBlank(*p)) {
+            ++count;
+            opening = false;
+        }
+        if (IsDelimiter(*p)) opening = true;
+    }
+    return count;
+}
+
+bool TokenSplitter::Disjoint() const {
+    for (const char* p = delimiters_; *p; ++p)
+        if (IsBlank(static_cast<unsigned char>(*p))) return false;
+    return true;
 }
 
 void TokenSplitter::TrimLeft() {

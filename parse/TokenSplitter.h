@@ -26,8 +26,9 @@ public:
     // Copies token n (counted from 0), scanning from start, into out. Returns
     // the index at which copying stopped: the delimiter or the NUL that ended
     // the token. Token n is the text after the n-th delimiter; fewer
-    // delimiters give an empty token. Token(out, 0, stop + 1) after a stop on
-    // a delimiter yields the next token in one forward pass.
+    // delimiters give an empty token. With disjoint sets, Token(out, 0,
+    // stop + 1) after a stop on a delimiter yields the next token, so tokens
+    // can be taken in one forward pass.
     uint32_t Token(ByteString& out, uint32_t n, uint32_t start) const;
     // Where Token would copy from: token n occupies [begin, result) of the
     // target's text.
@@ -48,6 +49,8 @@ private:
     static constexpr uint8_t kDelimiter = 1;
     static constexpr uint8_t kBlank = 2;
     void Mark(const char* set, uint8_t flag);
+    bool Disjoint() const;
+    uint32_t CountStepwise(const char* text) const;
     // Most texts have no blank where one could be: test before scanning.
     size_t SkipBlanks(const char* text, size_t pos) const {
         return IsBlank(static_cast<unsigned char>(text[pos])) ? pos + std::strspn(text + pos, blanks_) : pos;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -114,14 +115,16 @@ TEST(TokenSplitter, MatchesTheLiteralAlgorithmIncludingOnePassContinuation) {
     const struct {
         const char* delims;
         const char* blanks;
-    } uses[] = {{"&", " \t,"}, {"=", " \r\n\t"}, {";", " \t,"}, {"=", " \t\""}, {":", " \t,"}};
+    } uses[] = {{"&", " \t,"}, {"=", " \r\n\t"}, {";", " \t,"}, {"=", " \t\""}, {":", " \t,"},
+                {"&,", " ,"}};  // the last overlaps: no use does, but counting must still hold
     std::mt19937 gen(20240601);
     for (int round = 0; round < 3000; ++round) {
         std::string text;
         const int length = static_cast<int>(gen() % 40);
         for (int i = 0; i < length; ++i) text.push_back(alphabet[gen() % alphabet.size()]);
         if (gen() % 8 == 0 && !text.empty()) text[gen() % text.size()] = '\0';
-        const auto& use = uses[round % 5];
+        const auto& use = uses[round % 6];
+        const bool overlap = std::strpbrk(use.delims, use.blanks) != nullptr;
 
         ByteString target = Bytes(text), out;
         TokenSplitter split(target, use.delims, use.blanks);
@@ -134,8 +137,9 @@ TEST(TokenSplitter, MatchesTheLiteralAlgorithmIncludingOnePassContinuation) {
             const std::string expected = literal::Token(text, use.delims, use.blanks, n, 0, &stop);
             ASSERT_EQ(split.Token(out, n, 0), stop) << text << " token " << n;
             ASSERT_EQ(Str(out), expected) << text << " token " << n;
-            if (n < count) {
-                // Continuing from the previous stop gives the same token.
+            if (n < count && !overlap) {
+                // With disjoint sets, continuing from the previous stop gives
+                // the same token.
                 const uint32_t s = split.Token(out, 0, next);
                 ASSERT_EQ(Str(out), expected) << text << " continued token " << n;
                 next = target.Text()[s] != 0 ? s + 1 : s;
