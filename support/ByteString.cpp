@@ -1,6 +1,13 @@
 #include "ByteString.h"
 
 #include <cstring>
+#include <new>
+#include <utility>
+
+namespace {
+// Text of a moved-from string: capacity 0, never written, never freed.
+char emptyText[1] = {0};
+}  // namespace
 
 ByteString::ByteString() : text_(new char[17]), capacity_(16), length_(0) { text_[0] = 0; }
 
@@ -11,52 +18,98 @@ ByteString::ByteString(const ByteString& other)
     text_[length_] = 0;
 }
 
-ByteString::~ByteString() { delete[] text_; }
+ByteString::ByteString(ByteString&& other) noexcept
+    : text_(std::exchange(other.text_, emptyText)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      length_(std::exchange(other.length_, 0)) {}
+
+ByteString& ByteString::operator=(ByteString&& other) noexcept {
+    std::swap(text_, other.text_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(length_, other.length_);
+    return *this;
+}
+
+ByteString::~ByteString() {
+    if (text_ != emptyText) delete[] text_;
+}
+
+uint32_t ByteString::CapacityFor(uint32_t length) {
+    if (length >= UINT32_MAX - 16) throw std::bad_alloc();
+    return length + 16 - (length % 16);
+}
+
+void ByteString::GrowForPush() {
+    if (capacity_ == 0) return Grow(16);
+    if (capacity_ > UINT32_MAX / 2 - 1) throw std::bad_alloc();
+    Grow(capacity_ + capacity_);
+}
 
 void ByteString::Grow(uint32_t capacity) {
     char* grown = new char[capacity + 1];
     std::memcpy(grown, text_, length_ + 1);
-    delete[] text_;
+    if (text_ != emptyText) delete[] text_;
     text_ = grown;
     capacity_ = capacity;
 }
 
 ByteString& ByteString::Assign(const char* text) {
-    if (text == text_) return *this;
-    const uint32_t length = static_cast<uint32_t>(std::strlen(text));
-    if (length > capacity_) {
-        // A text that aliases our own array cannot be longer than it, so the
-        // old array may go before the copy.
-        char* grown = new char[CapacityFor(length) + 1];
-        delete[] text_;
+    if (text == nullptr) text = "";
+    const size_t length = std::strlen(text);
+    if (length >= UINT32_MAX - 16) throw std::bad_alloc();
+    if (length > capacity_ || capacity_ == 0) {
+        // A text inside our own array is never longer than the capacity, so
+        // the old array may go before the copy.
+        const uint32_t capacity = CapacityFor(static_cast<uint32_t>(length));
+        char* grown = new char[capacity + 1];
+        if (text_ != emptyText) delete[] text_;
         text_ = grown;
-        capacity_ = CapacityFor(length);
+        capacity_ = capacity;
     }
     std::memmove(text_, text, length + 1);
-    length_ = length;
+    length_ = static_cast<uint32_t>(length);
     return *this;
 }
 
-void ByteString::Append(const char* text) { AppendBytes(text, static_cast<uint32_t>(std::strlen(text))); }
+void ByteString::Append(const char* text) {
+    if (text == nullptr) return;
+    const size_t length = std::strlen(text);
+    if (length > UINT32_MAX) throw std::bad_alloc();
+    AppendBytes(text, static_cast<uint32_t>(length));
+}
 
 void ByteString::AppendBytes(const char* bytes, uint32_t count) {
     if (count == 0) return;
-    uint32_t needed = length_ + count;
+    if (count > UINT32_MAX - length_) throw std::bad_alloc();
+    const uint32_t needed = length_ + count;
     if (needed > capacity_) {
         // Same capacities as repeated PushChar: keep doubling.
-        uint32_t capacity = capacity_;
+        uint64_t capacity = capacity_ ? capacity_ : 16;
         while (capacity < needed) capacity += capacity;
-        Grow(capacity);
+        if (capacity >= UINT32_MAX) throw std::bad_alloc();
+        // Bytes taken from our own text move with it.
+        const auto from = reinterpret_cast<uintptr_t>(bytes);
+        const auto own = reinterpret_cast<uintptr_t>(text_);
+        const bool inside = from >= own && from <= own + length_;
+        Grow(static_cast<uint32_t>(capacity));
+        if (inside) bytes = text_ + (from - own);
     }
-    std::memcpy(text_ + length_, bytes, count);
+    std::memmove(text_ + length_, bytes, count);
     length_ = needed;
     text_[length_] = 0;
 }
 
 void ByteString::CopyRange(ByteString& target, uint32_t start, uint32_t end) const {
-    if (end == 0) end = length_;
+    if (end == 0 || end > length_) end = length_;
+    if (&target == this) {  // keep part of our own text
+        const uint32_t count = start < end ? end - start : 0;
+        std::memmove(target.text_, target.text_ + start, count);
+        if (target.capacity_ != 0) target.text_[count] = 0;
+        target.length_ = count;
+        return;
+    }
     target.Clear();
-    if (start < length_ && start < end) target.AppendBytes(text_ + start, end - start);
+    if (start < end) target.AppendBytes(text_ + start, end - start);
 }
 
-bool ByteString::Equals(const char* text) const { return std::strcmp(text_, text) == 0; }
+bool ByteString::Equals(const char* text) const { return std::strcmp(text_, text ? text : "") == 0; }

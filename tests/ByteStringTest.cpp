@@ -90,3 +90,76 @@ TEST(ByteString, AssignFromItselfAndOther) {
     EXPECT_TRUE(s.Equals("llo"));
     EXPECT_EQ(s.Length(), 3u);
 }
+
+TEST(ByteString, MovedFromStringStaysUsable) {
+    ByteString s;
+    s.Assign("a text longer than sixteen");
+    const char* array = s.Text();
+    ByteString t(std::move(s));
+    EXPECT_EQ(t.Text(), array);  // the array moved, not copied
+    EXPECT_EQ(t.Capacity(), 32u);
+    EXPECT_EQ(s.Length(), 0u);
+    EXPECT_STREQ(s.Text(), "");
+    s.Clear();
+    s.PushChar('x');
+    EXPECT_TRUE(s.Equals("x"));
+    EXPECT_EQ(s.Capacity(), 16u);
+
+    ByteString u(std::move(t)), v(std::move(t));
+    v.Assign("");
+    EXPECT_EQ(v.Capacity(), 16u);
+    ByteString w(std::move(u));
+    u.AppendBytes("abc", 3);
+    EXPECT_TRUE(u.Equals("abc"));
+    u = std::move(w);
+    EXPECT_TRUE(u.Equals("a text longer than sixteen"));
+    EXPECT_TRUE(w.Equals("abc"));  // move assignment swaps
+}
+
+TEST(ByteString, NullTextAndSelfReferences) {
+    ByteString s;
+    s.Assign("abc");
+    s.Append(nullptr);
+    EXPECT_TRUE(s.Equals("abc"));
+    EXPECT_FALSE(s.Equals(nullptr));
+    s.Assign(nullptr);
+    EXPECT_EQ(s.Length(), 0u);
+    EXPECT_TRUE(s.Equals(nullptr));
+
+    // Assigning the string's own text recounts it up to its first NUL.
+    s.Assign("ab");
+    s.PushChar('\0');
+    s.PushChar('c');
+    s.Assign(s.Text());
+    EXPECT_EQ(s.Length(), 2u);
+
+    // Appending the string to itself across a growth.
+    s.Assign("0123456789");
+    s.AppendBytes(s.Text(), s.Length());
+    EXPECT_TRUE(s.Equals("01234567890123456789"));
+    EXPECT_EQ(s.Capacity(), 32u);
+
+    s.Assign("abcdef");
+    s.CopyRange(s, 2, 5);
+    EXPECT_TRUE(s.Equals("cde"));
+    EXPECT_EQ(s.Length(), 3u);
+    s.CopyRange(s, 0, 0);
+    EXPECT_TRUE(s.Equals("cde"));
+
+    // An end beyond the length is cut to it.
+    ByteString t;
+    s.Assign("xyz");
+    s.CopyRange(t, 1, 100);
+    EXPECT_TRUE(t.Equals("yz"));
+}
+
+TEST(ByteString, CopyKeepsBytesAfterAnEmbeddedNul) {
+    ByteString s;
+    s.Append("ab");
+    s.PushChar('\0');
+    s.Append("cd");
+    ByteString copy(s);
+    EXPECT_EQ(copy.Length(), 5u);
+    EXPECT_STREQ(copy.Text(), "ab");
+    EXPECT_EQ(copy.CharAt(4), 'd');
+}

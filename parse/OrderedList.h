@@ -1,0 +1,90 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+// Ordered, growable array that owns its elements. Elements are only ever
+// appended, so a position never changes once assigned. A full list doubles
+// its capacity; growth moves the elements into the new storage.
+template <typename T>
+class OrderedList {
+    static_assert(std::is_nothrow_move_constructible_v<T>, "growth moves elements");
+
+public:
+    static constexpr uint32_t kInitialCapacity = 16;
+
+    explicit OrderedList(uint32_t capacity = kInitialCapacity) : items_(Allocate(capacity)), capacity_(capacity) {}
+    OrderedList(const OrderedList& other) : items_(Allocate(other.capacity_)), capacity_(other.capacity_) {
+        try {
+            for (; count_ < other.count_; ++count_) new (items_ + count_) T(other.items_[count_]);
+        } catch (...) {
+            Release();
+            throw;
+        }
+    }
+    OrderedList(OrderedList&& other) noexcept
+        : items_(std::exchange(other.items_, nullptr)),
+          capacity_(std::exchange(other.capacity_, 0)),
+          count_(std::exchange(other.count_, 0)) {}
+    OrderedList& operator=(OrderedList other) noexcept {
+        std::swap(items_, other.items_);
+        std::swap(capacity_, other.capacity_);
+        std::swap(count_, other.count_);
+        return *this;
+    }
+    ~OrderedList() { Release(); }
+
+    // Appends a copy of item (or item itself, moved) at the end.
+    T& Append(const T& item) { return Emplace(item); }
+    T& Append(T&& item) { return Emplace(std::move(item)); }
+    template <typename... Args>
+    T& Emplace(Args&&... args) {
+        if (count_ == capacity_) {
+            // Build first: the arguments may refer into this list.
+            T item(std::forward<Args>(args)...);
+            Reserve(capacity_ ? capacity_ * 2 : kInitialCapacity);
+            return *new (items_ + count_++) T(std::move(item));
+        }
+        T* slot = new (items_ + count_) T(std::forward<Args>(args)...);
+        ++count_;
+        return *slot;
+    }
+
+    uint32_t Count() const { return count_; }
+    uint32_t Capacity() const { return capacity_; }
+    T& operator[](uint32_t index) { return items_[index]; }
+    const T& operator[](uint32_t index) const { return items_[index]; }
+    T& Last() { return items_[count_ - 1]; }
+    const T* begin() const { return items_; }
+    const T* end() const { return items_ + count_; }
+    T* begin() { return items_; }
+    T* end() { return items_ + count_; }
+
+private:
+    static T* Allocate(uint32_t capacity) {
+        return capacity ? static_cast<T*>(::operator new(sizeof(T) * static_cast<size_t>(capacity))) : nullptr;
+    }
+    void Reserve(uint32_t capacity) {
+        if (capacity <= capacity_) throw std::bad_alloc();  // 32-bit count exhausted
+        T* items = Allocate(capacity);
+        for (uint32_t i = 0; i < count_; ++i) {
+            new (items + i) T(std::move(items_[i]));
+            items_[i].~T();
+        }
+        ::operator delete(items_);
+        items_ = items;
+        capacity_ = capacity;
+    }
+    void Release() {
+        for (uint32_t i = 0; i < count_; ++i) items_[i].~T();
+        ::operator delete(items_);
+        items_ = nullptr;
+        count_ = 0;
+    }
+
+    T* items_;
+    uint32_t capacity_;
+    uint32_t count_ = 0;
+};

@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+
+#include "ByteString.h"
+#include "OrderedList.h"
+
+using ByteStringList = OrderedList<ByteString>;
+
+// One text field: its name and its values in body order (at least one once
+// the field is in the parser's list).
+struct FormField {
+    // Most fields carry a single value: start with room for one and double
+    // from there, so a body of many small fields does not cost 16 value slots
+    // per field.
+    static constexpr uint32_t kInitialValueRoom = 1;
+
+    ByteString name;
+    ByteStringList values{kInitialValueRoom};
+
+    FormField() = default;
+    FormField(const ByteString& fieldName, const ByteString& firstValue) : name(fieldName) { values.Append(firstValue); }
+};
+
+// One stored file part. The data sits in the temporary file at tmpPath,
+// which the parser deletes when it is destroyed. The writer that fills the
+// file while the part is copied joins this record with the file layer.
+struct UploadedFile {
+    ByteString fieldName;
+    ByteString userPath;  // as the browser sent it, directories included
+    ByteString tmpPath;
+    int32_t size = 0;
+};
+
+using FormFieldList = OrderedList<FormField>;
+using UploadedFileList = OrderedList<UploadedFile>;

@@ -1,0 +1,55 @@
+#include "OutputBuffer.h"
+
+#include <cstring>
+
+OutputBuffer::~OutputBuffer() { delete[] putBuffer_; }
+
+void OutputBuffer::SetBuffer(uint32_t size) {
+    Flush();
+    unsigned char* buffer = size ? new unsigned char[size] : nullptr;
+    delete[] putBuffer_;
+    putBuffer_ = buffer;
+    size_ = size;
+    fill_ = 0;
+}
+
+void OutputBuffer::PutLastByteSlow() {
+    if (size_ == 0) {
+        RawWrite(&lastByte_, 1);
+        return;
+    }
+    RawWrite(putBuffer_, size_);
+    fill_ = 0;
+    putBuffer_[fill_++] = lastByte_;
+}
+
+void OutputBuffer::PutBytes(const unsigned char* bytes, uint32_t count) {
+    if (count == 0) return;
+    if (size_ == 0) {
+        for (uint32_t i = 0; i < count; ++i) {
+            lastByte_ = bytes[i];
+            RawWrite(&lastByte_, 1);
+        }
+        return;
+    }
+    while (count != 0) {
+        if (fill_ == size_) {
+            lastByte_ = bytes[0];  // as PutByte has it when the write happens
+            RawWrite(putBuffer_, size_);
+            fill_ = 0;
+        }
+        const uint32_t room = size_ - fill_;
+        const uint32_t n = count < room ? count : room;
+        std::memcpy(putBuffer_ + fill_, bytes, n);
+        fill_ += n;
+        bytes += n;
+        count -= n;
+        lastByte_ = bytes[-1];
+    }
+}
+
+void OutputBuffer::Flush() {
+    if (size_ == 0 || fill_ == 0) return;
+    RawWrite(putBuffer_, fill_);
+    fill_ = 0;
+}

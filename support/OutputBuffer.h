@@ -1,0 +1,56 @@
+#pragma once
+#include <cstdint>
+
+// Byte writer with an optional put buffer in front of a medium. A full buffer
+// is handed to RawWrite only when the next byte arrives, so after exactly
+// `size` PutByte calls nothing has reached the medium yet.
+class OutputBuffer {
+public:
+    OutputBuffer() = default;
+    OutputBuffer(const OutputBuffer&) = delete;
+    OutputBuffer& operator=(const OutputBuffer&) = delete;
+    // Frees the put buffer without flushing: concrete media flush in their own
+    // destructors, while their RawWrite is still theirs.
+    virtual ~OutputBuffer();
+
+    // A nonzero size gives a put buffer of that many bytes; 0 makes the writer
+    // unbuffered. Bytes still waiting in an earlier buffer are flushed first.
+    void SetBuffer(uint32_t size);
+
+    void PutByte(unsigned char c) {
+        lastByte_ = c;
+        if (fill_ != size_) {
+            putBuffer_[fill_++] = c;
+            return;
+        }
+        PutLastByteSlow();
+    }
+
+    // Bulk counterpart of PutByte: the same RawWrite calls, with the same
+    // bytes and counts, as `count` PutByte calls.
+    void PutBytes(const unsigned char* bytes, uint32_t count);
+
+    void Flush();
+
+    uint32_t PutBufferSize() const { return size_; }
+    uint32_t Pending() const { return fill_; }
+    unsigned char LastPutByte() const { return lastByte_; }
+
+protected:
+    // Writes count bytes to the medium; the result is the medium's own and is
+    // not read here.
+    virtual uint32_t RawWrite(const unsigned char* bytes, uint32_t count) = 0;
+
+    // For a medium whose write failed: the waiting bytes are dropped rather
+    // than written again by a later Flush.
+    void DiscardPending() { fill_ = 0; }
+
+private:
+    // A full buffer, or no buffer at all: hand bytes to the medium first.
+    void PutLastByteSlow();
+
+    unsigned char lastByte_ = 0;
+    unsigned char* putBuffer_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t fill_ = 0;
+};

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "LiteralTokens.h"
+#include "ParserHarness.h"
+
+namespace {
+
+const char* const kUrlEncoded = "application/x-www-form-urlencoded";
+
+FieldsView ParseForm(const std::string& body) {
+    PostDataParser parser;
+    ParseBody(parser, kUrlEncoded, body);
+    return Fields(parser);
+}
+
+std::string FormTextOf(const std::string& body) {
+    PostDataParser parser;
+    ParseBody(parser, kUrlEncoded, body);
+    return Str(parser.FormText());
+}
+
+// Decoding restated from the rules: "+" is a space, %XX with two hex digits
+// and a nonzero value is that byte, everything else is copied.
+std::string LiteralDecode(const std::string& s) {
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    const std::string text(s.c_str());
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out.push_back(' ');
+        } else if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0 &&
+                   hex(text[i + 1]) * 16 + hex(text[i + 2]) != 0) {
+            out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// The whole URL-encoded parse restated literally: pair i is found by counting
+// i delimiters from the start of the body, and names are found by scanning
+// the fields in order.
+FieldsView LiteralParse(const std::string& body) {
+    FieldsView fields;
+    const std::string text(body.c_str());
+    const unsigned count = literal::TokenCount(text, "&", " \t,", 0);
+    for (unsigned i = 0; i < count; ++i) {
+        const std::string pair = literal::Token(text, "&", " \t,", i, 0);
+        std::string name = literal::Token(pair, "=", " \r\n\t", 0, 0);
+        std::string value = literal::Token(pair, "=", " \r\n\t", 1, 0);
+        name = literal::Trim(LiteralDecode(name), " \r\n\t");
+        value = literal::Trim(LiteralDecode(value), " \r\n\t");
+        size_t at = 0;
+        while (at < fields.size() && fields[at].first != name) ++at;
+        if (at == fields.size())
+            fields.push_back({name, {value}});
+        else
+            fields[at].second.push_back(value);
+    }
+    return fields;
+}
+
+}  // namespace
+
+TEST(UrlEncoded, RepeatedNamesMergeInOrderOfFirstAppearance) {
+    EXPECT_EQ(ParseForm("a=1&b=2&a=3"), (FieldsView{{"a", {"1", "3"}}, {"b", {"2"}}}));
+    EXPECT_EQ(FormTextOf("a=1&b=2&a=3"), "a=1,3;b=2");
+    EXPECT_EQ(ParseForm("A=1&a=2"), (FieldsView{{"A", {"1"}}, {"a", {"2"}}}));
+    EXPECT_EQ(ParseForm(""), FieldsView{});
+    EXPECT_EQ(FormTextOf(""), "");
+}
+
+TEST(UrlEncoded, EmptyPairsAndMissingSeparators) {
+    EXPECT_EQ(ParseForm("x"), (FieldsView{{"x", {""}}}));
+    EXPECT_EQ(ParseForm("=v"), (FieldsView{{"", {"v"}}}));
+    EXPECT_EQ(ParseForm("a=1&&b=2"), (FieldsView{{"a", {"1"}}, {"", {""}}, {"b", {"2"}}}));
+    EXPECT_EQ(ParseForm("&a=1"), (FieldsView{{"", {""}}, {"a", {"1"}}}));
+    EXPECT_EQ(FormTextOf("&a=1&&"), "=,;a=1");
+    EXPECT_EQ(ParseForm("a=1&"), (FieldsView{{"a", {"1"}}}));
+    EXPECT_EQ(ParseForm("a=1& , "), (FieldsView{{"a", {"1"}}}));
+    EXPECT_EQ(ParseForm("a=1=2"), (FieldsView{{"a", {"1"}}}));  // only up to the second "="
+    EXPECT_EQ(ParseForm("a==2"), (FieldsView{{"a", {""}}}));
+}
+
+TEST(UrlEncoded, BlanksAroundPairsNamesAndValues) {
+    EXPECT_EQ(ParseForm(" ,\ta=1&, b=2"), (FieldsView{{"a", {"1"}}, {"b", {"2"}}}));
+    EXPECT_EQ(ParseForm("a=1,2, 3"), (FieldsView{{"a", {"1,2, 3"}}}));
+    EXPECT_EQ(ParseForm("a=+x+y+"), (FieldsView{{"a", {"x y"}}}));
+    EXPECT_EQ(ParseForm("a=%20x%0D%0A%09"), (FieldsView{{"a", {"x"}}}));
+    EXPECT_EQ(ParseForm("a=+++"), (FieldsView{{"a", {""}}}));
+    EXPECT_EQ(ParseForm("a=1&b=2\r\n"), (FieldsView{{"a", {"1"}}, {"b", {"2"}}}));
+    EXPECT_EQ(ParseForm("+a%20=%09v"), (FieldsView{{"a", {"v"}}}));
+    EXPECT_EQ(ParseForm("a = 1 "), (FieldsView{{"a", {"1"}}}));
+    // A comma is no blank of the pair: it stays at the value's end.
+    EXPECT_EQ(ParseForm("a=1,"), (FieldsView{{"a", {"1,"}}}));
+}
+
+TEST(UrlEncoded, EscapesDecodeOnlyAsTwoHexDigits) {
+    EXPECT_EQ(ParseForm("a=%41%4a%4A"), (FieldsView{{"a", {"AJJ"}}}));
+    EXPECT_EQ(ParseForm("a=%2B+"), (FieldsView{{"a", {"+"}}}));
+    EXPECT_EQ(ParseForm("a=%00b"), (FieldsView{{"a", {"%00b"}}}));
+    EXPECT_EQ(ParseForm("a=%4"), (FieldsView{{"a", {"%4"}}}));
+    EXPECT_EQ(ParseForm("a=%"), (FieldsView{{"a", {"%"}}}));
+    EXPECT_EQ(ParseForm("a=x%&b=1"), (FieldsView{{"a", {"x%"}}, {"b", {"1"}}}));
+    EXPECT_EQ(ParseForm("a=%zz%4g%g4"), (FieldsView{{"a", {"%zz%4g%g4"}}}));
+    EXPECT_EQ(ParseForm("a=%%41"), (FieldsView{{"a", {"%A"}}}));
+    EXPECT_EQ(ParseForm("a=%2541"), (FieldsView{{"a", {"%41"}}}));  // decoded once
+    EXPECT_EQ(ParseForm("a=%ff%E4"), (FieldsView{{"a", {"\xff\xe4"}}}));
+    // Escaped separators never split.
+    EXPECT_EQ(ParseForm("a%26b=c%3Dd%26e"), (FieldsView{{"a&b", {"c=d&e"}}}));
+}
+
+TEST(UrlEncoded, BodyEndsAtItsFirstNulByte) {
+    EXPECT_EQ(ParseForm(std::string("a=1\0&b=2", 8)), (FieldsView{{"a", {"1"}}}));
+    EXPECT_EQ(ParseForm(std::string("\0a=1", 4)), FieldsView{});
+}
+
+TEST(UrlEncoded, LaterBodiesMergeIntoEarlierFields) {
+    PostDataParser parser;
+    ParseBody(parser, kUrlEncoded, "a=1&b=2");
+    ParseBody(parser, kUrlEncoded, "b=3&c=4&a=5");
+    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1", "5"}}, {"b", {"2", "3"}}, {"c", {"4"}}}));
+    EXPECT_EQ(Str(parser.FormText()), "a=1,5;b=2,3;c=4");
+    EXPECT_EQ(parser.curField, 0);  // the last lookup found "a"
+}
+
+TEST(UrlEncoded, LargeBodiesAcrossBufferAndPageBoundaries) {
+    std::string body;
+    FieldsView expected;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string name = "f" + std::to_string(i % 1000);
+        const std::string value = "v%41" + std::to_string(i);
+        body += (i ? "&" : "") + name + "=" + value;
+        if (i < 1000) expected.push_back({name, {}});
+        expected[i % 1000].second.push_back("vA" + std::to_string(i));
+    }
+    ASSERT_GT(body.size(), 3u * 4096);
+    EXPECT_EQ(ParseForm(body), expected);
+}
+
+TEST(UrlEncoded, MatchesTheLiteralParseOnRandomBodies) {
+    const std::string alphabet = "ab&&==%%+ ,\t\r\n04Af";
+    std::mt19937 gen(77);
+    for (int round = 0; round < 2000; ++round) {
+        std::string body;
+        const int length = static_cast<int>(gen() % 60);
+        for (int i = 0; i < length; ++i) body.push_back(alphabet[gen() % alphabet.size()]);
+        if (gen() % 10 == 0 && !body.empty()) body[gen() % body.size()] = '\0';
+        ASSERT_EQ(ParseForm(body), LiteralParse(body)) << body;
+    }
+}
