@@ -76,7 +76,15 @@ public:
     UniqueVariant() { VariantInit(&v_); }
     UniqueVariant(const UniqueVariant&) = delete;
     UniqueVariant& operator=(const UniqueVariant&) = delete;
+    UniqueVariant(UniqueVariant&& other) noexcept : v_(other.release()) {}
+    UniqueVariant& operator=(UniqueVariant&& other) noexcept {
+        if (this != &other) { VariantClear(&v_); v_ = other.release(); }
+        return *this;
+    }
     ~UniqueVariant() { VariantClear(&v_); }
+
+    // Adopts a VARIANT that the caller owns (no copy is made).
+    static UniqueVariant Attach(const VARIANT& v) { UniqueVariant u; u.v_ = v; return u; }
 
     HRESULT reset() { return VariantClear(&v_); }
     VARIANT* get() { return &v_; }

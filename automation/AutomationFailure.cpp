@@ -1,0 +1,7 @@
+#include "automation/AutomationFailure.h"
+
+namespace qor {
+
+void RaiseFailure(HRESULT code) { throw AutomationFailure(code); }
+
+}  // namespace qor

@@ -1,0 +1,54 @@
+#pragma once
+// IDispatch for the component's dual interfaces, served from the registered
+// type library: the type information of each interface is loaded once (under
+// the module's critical section) and kept for the module's life together with
+// a table of its member names for exact-case lookups.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <atomic>
+
+namespace qor {
+
+struct DispatchTypeInfo;
+using DispatchTypeInfoSlot = std::atomic<DispatchTypeInfo*>;
+
+HRESULT DispatchGetTypeInfo(DispatchTypeInfoSlot& slot, REFIID iid, LCID lcid, ITypeInfo** out) noexcept;
+HRESULT DispatchGetIDsOfNames(DispatchTypeInfoSlot& slot, REFIID iid, REFIID riid, LPOLESTR* names,
+                              UINT nameCount, LCID lcid, DISPID* ids) noexcept;
+HRESULT DispatchInvoke(DispatchTypeInfoSlot& slot, REFIID iid, IUnknown* self, DISPID id, REFIID riid,
+                       LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                       UINT* argError) noexcept;
+
+// Drops every cached type information; for module teardown only, when no
+// object can call any more.
+void ReleaseDispatchTypeInfo() noexcept;
+
+// Base of an implementation class of the dual interface I.
+template <typename I>
+class DualDispatch : public I {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    // There is one type description, so the index is not looked at.
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID lcid, ITypeInfo** out) override {
+        return DispatchGetTypeInfo(slot_, __uuidof(I), lcid, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID lcid,
+                                            DISPID* ids) override {
+        return DispatchGetIDsOfNames(slot_, __uuidof(I), riid, names, nameCount, lcid, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+        return DispatchInvoke(slot_, __uuidof(I), static_cast<I*>(this), id, riid, lcid, flags, params,
+                              result, exception, argError);
+    }
+
+private:
+    static inline DispatchTypeInfoSlot slot_{nullptr};
+};
+
+}  // namespace qor
