@@ -6,6 +6,8 @@
 
 namespace testhost {
 
+std::atomic<LONG> liveHostObjects{0};
+
 namespace {
 
 // A new one-dimensional array, lower bound 0, of one element per byte:

@@ -7,17 +7,28 @@
 #include <windows.h>
 #include <asptlb.h>
 
+#include <atomic>
 #include <memory>
 
 namespace testhost {
+
+// Host objects alive in the process, across every TestHost: a library that
+// hands them out must stay loaded while a component still holds one.
+extern std::atomic<LONG> liveHostObjects;
 
 // Reference counting, QueryInterface and the empty IDispatch for one host object.
 template <typename Interface>
 class HostObject : public Interface {
 public:
     HostObject(std::shared_ptr<HostState> state, const IID& iid)
-        : state_(std::move(state)), iid_(iid) { ++state_->liveObjects; }
-    virtual ~HostObject() { --state_->liveObjects; }
+        : state_(std::move(state)), iid_(iid) {
+        ++state_->liveObjects;
+        ++liveHostObjects;
+    }
+    virtual ~HostObject() {
+        --state_->liveObjects;
+        --liveHostObjects;
+    }
     HostObject(const HostObject&) = delete;
     HostObject& operator=(const HostObject&) = delete;
 

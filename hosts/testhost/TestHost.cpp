@@ -4,6 +4,8 @@
 
 namespace testhost {
 
+LONG LiveHostObjectsInProcess() { return liveHostObjects.load(); }
+
 TestHost::TestHost() : state_(std::make_shared<HostState>()) {}
 
 TestHost::~TestHost() = default;

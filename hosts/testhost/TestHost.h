@@ -37,6 +37,9 @@ enum class ReadShape {
 
 struct HostState;
 
+// Host objects of every TestHost not yet destroyed, in the whole process.
+LONG LiveHostObjectsInProcess();
+
 class TestHost {
 public:
     // Starts with no content type (VT_EMPTY), an empty body, no failures.

@@ -1,0 +1,77 @@
+#include "NamedCall.h"
+
+#include "ComHolders.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+namespace {
+
+std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
+
+// Takes over an EXCEPINFO that Invoke filled, freeing its strings.
+void TakeException(EXCEPINFO& exception, CallFailure& failure) {
+    if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+    UniqueBstr source(exception.bstrSource), description(exception.bstrDescription), help(exception.bstrHelpFile);
+    // An exception carries either a result code or a 16-bit error number.
+    if (FAILED(exception.scode))
+        failure.code = exception.scode;
+    else if (exception.wCode)
+        failure.code = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, exception.wCode);
+    else
+        failure.code = DISP_E_EXCEPTION;
+    failure.hasErrorInfo = source.get() || description.get();
+    failure.description = Text(description.get());
+    failure.source = Text(source.get());
+}
+
+// Picks up error information that the object left on the thread.
+void TakeThreadErrorInfo(CallFailure& failure) {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) != S_OK || !info) return;
+    UniqueBstr description, source;
+    info->GetDescription(description.put());
+    info->GetSource(source.put());
+    failure.hasErrorInfo = true;
+    failure.description = Text(description.get());
+    failure.source = Text(source.get());
+}
+
+HRESULT Call(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
+             VARIANT* result, CallFailure& failure) {
+    DISPID id = DISPID_UNKNOWN;
+    auto* names = const_cast<LPOLESTR>(name);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return failure.code = hr;
+
+    std::vector<VARIANT> reversed(args.size());  // DISPPARAMS lists arguments last to first
+    std::copy(args.begin(), args.end(), reversed.rbegin());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    EXCEPINFO exception{};
+    UINT argError = 0;
+    SetErrorInfo(0, nullptr);  // what is found afterwards belongs to this call
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception, &argError);
+    if (hr == DISP_E_EXCEPTION) {
+        TakeException(exception, failure);
+        return failure.code;
+    }
+    if (FAILED(hr)) {
+        failure.code = hr;
+        TakeThreadErrorInfo(failure);
+    }
+    return hr;
+}
+
+}  // namespace
+
+HRESULT CallByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
+                   VARIANT* result, CallFailure& failure) noexcept {
+    failure = CallFailure{};
+    if (!object || !name) return failure.code = E_POINTER;
+    try {
+        return Call(object, name, flags, args, result, failure);
+    } catch (const std::bad_alloc&) {
+        return failure.code = E_OUTOFMEMORY;
+    }
+}

@@ -1,0 +1,90 @@
+// What a JScript page sees of uploaded files: Files by name and position,
+// UserPath, TmpPath and Size, and the temporary files' bytes read back.
+// Prints SCRIPT-OK as its last line when every check passed.
+var failures = 0;
+
+function check(ok, what) {
+    if (!ok) {
+        failures++;
+        WScript.Echo("FAIL: " + what);
+    }
+}
+
+function show(value) { return typeof value + " [" + value + "]"; }
+
+// Strict equality: a string must be a string, undefined (VT_EMPTY) must be undefined.
+function eq(actual, expected, what) {
+    if (actual !== expected) check(false, what + ": got " + show(actual) + ", expected " + show(expected));
+}
+
+// The error that fn throws, or null.
+function thrown(fn) {
+    try {
+        fn();
+    } catch (e) {
+        return e;
+    }
+    return null;
+}
+
+// The items of a collection through new Enumerator, joined with "|".
+function listed(collection) {
+    var items = [];
+    for (var e = new Enumerator(collection); !e.atEnd(); e.moveNext()) items.push(e.item());
+    return items.join("|");
+}
+
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+
+function fileText(path, size) {
+    var stream = fso.OpenTextFile(path, 1);
+    var text = size > 0 ? stream.Read(size) : "";
+    stream.Close();
+    return text;
+}
+
+function part(boundary, name, fileName, data) {
+    var header = "Content-Disposition: form-data; name=\"" + name + "\"";
+    if (fileName !== null) header += "; filename=\"" + fileName + "\"";
+    return "--" + boundary + "\r\n" + header + "\r\n\r\n" + data + "\r\n";
+}
+
+var data1 = "alpha\r\nbeta\r\n--not-the-boundary\r";
+var body = part("JsB", "who", null, "ann")
+         + part("JsB", "upload", "D:\\docs\\a.txt", data1)
+         + part("JsB", "upload", "b.txt", "bravo")
+         + "--JsB--\r\n";
+
+var host = new ActiveXObject("QORTest.PageHost");
+host.SetContentType("multipart/form-data; boundary=JsB");
+host.SetBody(body);
+var up = new ActiveXObject("Tandervale.QORUpload");
+host.Start(up);
+up.ProcessPostData();
+
+var files = up.Files;
+eq(files.Count, 2, "Files.Count");
+eq(files.Key(1), "upload", "Files.Key(1)");
+eq(files.Key(2), "upload", "Files.Key(2)");
+eq(listed(files), "upload|upload", "Enumerator over Files");
+var a = files.Item("upload"), b = files.Item(2);
+eq(a.UserPath, "D:\\docs\\a.txt", "UserPath of the first file");
+eq(a.Size, data1.length, "Size of the first file");
+eq(b.UserPath, "b.txt", "UserPath of the second file");
+eq(b.Size, 5, "Size of the second file");
+eq(fileText(a.TmpPath, a.Size), data1, "the first file's bytes");
+eq(fileText(b.TmpPath, b.Size), "bravo", "the second file's bytes");
+eq(fso.GetFile(a.TmpPath).Size, data1.length, "the first file's length on disk");
+eq(up.Form.Item("upload").Item(), "D:\\docs\\a.txt,b.txt", "the file names as values");
+eq(up.Form.Item("who").Item(1), "ann", "the text part");
+eq(files.Item("who"), undefined, "a text field is not a file");
+
+host.End(up);
+check(fso.FileExists(a.TmpPath), "OnEndPage keeps the temporary files");
+
+if (failures == 0) {
+    WScript.Echo("SCRIPT-OK");
+} else {
+    WScript.Echo(failures + " check(s) failed");
+    WScript.Quit(1);
+}
