@@ -1,0 +1,27 @@
+#pragma once
+// Drives one upload component through IDispatch by name, as a page host and a
+// page script do, and collects what a script sees.
+#include "DumpReport.h"
+#include "NamedCall.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+#include <vector>
+
+struct RequestData {
+    std::wstring contentType;
+    std::string body;
+};
+
+// Each request is one page: OnStartPage with a new scripting context that
+// serves it, ProcessPostData, OnEndPage. A failing call ends the sequence; its
+// code and error information go into the report. Returns true when every
+// call succeeded.
+bool RunRequests(IDispatch* upload, const std::vector<RequestData>& requests, DumpReport& report);
+
+// Reads Form (names by position with Key, values by position) and Files
+// (field, UserPath, TmpPath, Size, and the SHA-256 of the temporary file).
+// A failing read returns its code and describes it in `failure`.
+HRESULT ReadResults(IDispatch* upload, DumpReport& report, CallFailure& failure);
