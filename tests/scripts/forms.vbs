@@ -110,7 +110,7 @@ Dim count : count = 0
 For Each name In up.Form
     count = count + up.Form(name).Count
 Next
-CheckEq count, 9, "values reached through the enumerated names"
+CheckEq count, 8, "values reached through the enumerated names"
 
 ' Positions outside a field are an error of the field, not a value.
 On Error Resume Next
