@@ -40,6 +40,7 @@ End Sub
 
 Function Listed(collection)
     Dim item, text, first
+    text = ""
     first = True
     For Each item In collection
         If Not first Then text = text & "|"

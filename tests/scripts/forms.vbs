@@ -40,6 +40,7 @@ End Sub
 ' The values of a For Each, joined with "|".
 Function Listed(collection)
     Dim item, text, first
+    text = ""
     first = True
     For Each item In collection
         If Not first Then text = text & "|"
@@ -113,16 +114,24 @@ Next
 CheckEq count, 8, "values reached through the enumerated names"
 
 ' Positions outside a field are an error of the field, not a value.
+' No error information comes with them: the result code alone.
+Dim n, d
 On Error Resume Next
 text = up.Form("a")(3)
-Dim failed : failed = (Err.Number <> 0)
+n = Err.Number : d = Err.Description
 On Error GoTo 0
-Check failed, "Form(""a"")(3) is an error"
+CheckEq Hex(n), "80070057", "Form(""a"")(3)"
+CheckEq d, "", "Form(""a"")(3) sets no description"
 On Error Resume Next
 text = up.Form("a")("x")
-failed = (Err.Number <> 0)
+n = Err.Number
 On Error GoTo 0
-Check failed, "a field has no lookup by text"
+CheckEq Hex(n), "80070057", "a field has no lookup by text"
+On Error Resume Next
+text = up.Form.Key()
+n = Err.Number
+On Error GoTo 0
+Check n <> 0, "Key needs its argument"
 
 ' Form and Files are the same objects every time.
 Check up.Form Is form, "Form is one object"

@@ -93,9 +93,12 @@ other.ProcessPostData
 CheckEq other.Form("b")(1), "2", "OnStartPage called by the script"
 On Error Resume Next
 other.OnStartPage Nothing
-n = Err.Number
+n = Err.Number : d = Err.Description
 On Error GoTo 0
 CheckEq Hex(n), "80004003", "OnStartPage Nothing"
+CheckEq d, "", "OnStartPage Nothing sets no error information"
+other.ProcessPostData
+CheckEq other.Form("b")(1), "2", "a refused OnStartPage leaves the started page as it was"
 other.OnEndPage
 Set other = Nothing
 
