@@ -10,7 +10,6 @@
 namespace {
 
 constexpr const char* kParameterBlanks = " \t\"";
-const unsigned char kCrLf[2] = {'\r', '\n'};
 const unsigned char kHyphen = '-';
 
 // Part sinks: where CopyPartData hands a part's data, a run at a time.
@@ -85,6 +84,25 @@ private:
 
 }  // namespace
 
+struct PostDataParser::PartScratch {
+    explicit PartScratch(ByteString& line)
+        : headerSplit(line, ":"), parameterSplit(line, ";"), nameValue(parameter, "=", kParameterBlanks) {}
+
+    ByteString fieldName, fileName, header, parameter, parameterName, parameterValue;
+    // CR LF and the delimiter, in one piece: a near miss releases a prefix.
+    ByteString held;
+    TokenSplitter headerSplit;     // a header line, at ":"
+    TokenSplitter parameterSplit;  // the rest of the line after the colon, at ";"
+    TokenSplitter nameValue;       // one parameter at "="; also upper-cases the header name
+};
+
+void PostDataParser::PartScratchDeleter::operator()(PartScratch* scratch) const { delete scratch; }
+
+PostDataParser::PartScratch& PostDataParser::Scratch() {
+    if (scratch_ == nullptr) scratch_.reset(new PartScratch(line));
+    return *scratch_;
+}
+
 void PostDataParser::ParseMultipart(InputBuffer& input) {
     body = &input;
     if (!ReadLine()) return;
@@ -120,11 +138,19 @@ bool PostDataParser::ReadLine() {
 }
 
 bool PostDataParser::ParsePart() {
-    ByteString fieldName, fileName, header, parameter, parameterName, parameterValue;
+    PartScratch& scratch = Scratch();
+    ByteString& fieldName = scratch.fieldName;
+    ByteString& fileName = scratch.fileName;
+    ByteString& header = scratch.header;
+    ByteString& parameter = scratch.parameter;
+    ByteString& parameterName = scratch.parameterName;
+    ByteString& parameterValue = scratch.parameterValue;
+    TokenSplitter& headerSplit = scratch.headerSplit;
+    TokenSplitter& parameterSplit = scratch.parameterSplit;
+    TokenSplitter& nameValue = scratch.nameValue;
+    fieldName.Clear();
+    fileName.Clear();
     bool isFile = false;
-    TokenSplitter headerSplit(line, ":");
-    TokenSplitter parameterSplit(header, ";");
-    TokenSplitter nameValue(parameter, "=", kParameterBlanks);
 
     bool more = ReadLine();
     while (more && line.Length() != 0) {
@@ -132,18 +158,17 @@ bool PostDataParser::ParsePart() {
         // Only a header name with something after its colon counts; blanks
         // before the colon make it a different name.
         if (colon + 1 < line.Length()) {
-            parameterSplit.ToUpper();
+            nameValue.SetTarget(header);
+            nameValue.ToUpper();
             if (header.Equals("CONTENT-DISPOSITION")) {
                 isFile = false;
                 fileName.Clear();
-                line.CopyRange(header, colon + 1, 0);
-                // Each parameter starts right after the ";" that ended the one
-                // before: the same tokens as counting from the start, in one pass.
-                const uint32_t count = parameterSplit.TokenCount(0);
-                uint32_t start = 0;
-                for (uint32_t i = 0; i < count; ++i) {
+                // The parameters after the colon, split at ";" in place. Each
+                // starts right after the ";" that ended the one before, which
+                // gives the same tokens as numbering them from the colon; an
+                // empty parameter changes nothing, so no count is needed.
+                for (uint32_t start = colon + 1;;) {
                     const uint32_t stop = parameterSplit.Token(parameter, 0, start);
-                    start = header.Text()[stop] != 0 ? stop + 1 : stop;
                     nameValue.SetTarget(parameter);
                     nameValue.Token(parameterName, 0, 0);
                     nameValue.Token(parameterValue, 1, 0);
@@ -156,6 +181,8 @@ bool PostDataParser::ParsePart() {
                         isFile = true;
                         fileName.Assign(parameterValue);
                     }
+                    if (line.Text()[stop] == 0) break;
+                    start = stop + 1;
                 }
             }
         }
@@ -167,7 +194,8 @@ bool PostDataParser::ParsePart() {
     if (fieldName.Length() == 0) return false;
 
     if (!isFile) {
-        AddValue(fieldName, ByteString());
+        static const ByteString empty;
+        AddValue(fieldName, empty);
         AppendToValue sink{fields[static_cast<uint32_t>(curField)].values[static_cast<uint32_t>(curValue)]};
         CopyPartData(sink);
     } else if (fileName.Length() == 0) {
@@ -217,14 +245,23 @@ void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
 }
 
 // Delimiter recognition, one byte at a time through six states; only the data
-// state hands whole runs to the sink, up to the next CR. Held-back bytes are
-// CR LF and a prefix of the delimiter, so when a near miss turns out to be
-// data they are passed on from constants, whichever runs they arrived in.
+// state skips ahead, to the next CR. The sink receives exactly the bytes that
+// byte-wise passing would give, in the same order, but in slices: examined
+// data accumulates as run[pending, i) and goes on when the run ends or a
+// delimiter begins. Held-back bytes (CR LF and a delimiter prefix) that turn
+// out to be data are already in that slice when they arrived in this run;
+// when they began in an earlier run they equal `held` and go on from there.
 template <typename Sink>
 int PostDataParser::CopyPartData(Sink& sink) {
     enum State { Data, AfterCr, Matching, DelimiterSeen, AfterHyphen, AfterDelimiterCr };
-    const auto* delim = reinterpret_cast<const unsigned char*>(delimiter.Text());
     const uint32_t length = delimiter.Length();
+    ByteString& heldText = Scratch().held;
+    if (heldText.Length() != length + 2 || std::memcmp(heldText.Text() + 2, delimiter.Text(), length) != 0) {
+        heldText.Assign("\r\n");
+        heldText.Append(delimiter.Text());
+    }
+    const auto* held = reinterpret_cast<const unsigned char*>(heldText.Text());
+    const unsigned char* delim = held + 2;
     State state = Data;
     uint32_t k = 0;  // delimiter bytes matched in state Matching
 
@@ -232,17 +269,42 @@ int PostDataParser::CopyPartData(Sink& sink) {
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
         uint32_t i = 0;
+        uint32_t pending = 0;               // run[pending, i): data not yet handed on
+        uint32_t heldAt = 0;                // where held-back bytes begin in this run (0 if earlier)
+        bool heldBefore = state != Data;    // held-back bytes began in an earlier run
+        // The held-back bytes are data after all: count of them, plus one
+        // byte beyond the delimiter for the states after it.
+        auto release = [&](uint32_t count, const unsigned char* extra) {
+            if (heldBefore) {
+                sink.Put(held, count);
+                if (extra != nullptr) sink.Put(extra, 1);
+                pending = i;
+                heldBefore = false;
+            }
+            state = Data;
+        };
+        // Data that stands before the held-back bytes.
+        auto passBeforeHeld = [&] {
+            if (heldAt > pending) sink.Put(run + pending, heldAt - pending);
+        };
+
         while (i < n) {
             switch (state) {
             case Data: {
-                const auto* cr = static_cast<const unsigned char*>(std::memchr(run + i, '\r', n - i));
-                const uint32_t stop = cr ? static_cast<uint32_t>(cr - run) : n;
-                if (stop != i) sink.Put(run + i, stop - i);
-                i = stop;
-                if (cr != nullptr) {
-                    ++i;
-                    state = AfterCr;
+                // Near misses leave short gaps between CRs: look a few bytes
+                // ahead before paying for a call.
+                const uint32_t near = n - i < 8 ? n : i + 8;
+                uint32_t j = i;
+                while (j < near && run[j] != '\r') ++j;
+                const unsigned char* cr = run + j;
+                if (j == near) cr = j == n ? nullptr : static_cast<const unsigned char*>(std::memchr(cr, '\r', n - j));
+                if (cr == nullptr) {
+                    i = n;
+                    break;
                 }
+                heldAt = static_cast<uint32_t>(cr - run);
+                i = heldAt + 1;
+                state = AfterCr;
                 break;
             }
             case AfterCr:
@@ -251,8 +313,7 @@ int PostDataParser::CopyPartData(Sink& sink) {
                     k = 0;
                     state = length != 0 ? Matching : DelimiterSeen;
                 } else {
-                    sink.Put(kCrLf, 1);  // examine the byte again: a second CR starts anew
-                    state = Data;
+                    release(1, nullptr);  // examine the byte again: a second CR starts anew
                 }
                 break;
             case Matching:
@@ -263,11 +324,7 @@ int PostDataParser::CopyPartData(Sink& sink) {
                         break;
                     }
                 }
-                if (state == Matching && i < n) {  // a near miss is data
-                    sink.Put(kCrLf, 2);
-                    sink.Put(delim, k);
-                    state = Data;
-                }
+                if (state == Matching && i < n) release(2 + k, nullptr);  // a near miss
                 break;
             case DelimiterSeen:
                 if (run[i] == '-') {
@@ -275,34 +332,32 @@ int PostDataParser::CopyPartData(Sink& sink) {
                 } else if (run[i] == '\r') {
                     state = AfterDelimiterCr;
                 } else {
-                    sink.Put(kCrLf, 2);
-                    sink.Put(delim, length);
-                    sink.Put(run + i, 1);
-                    state = Data;
+                    release(2 + length, nullptr);  // and the byte itself is data
                 }
                 ++i;
                 break;
             case AfterHyphen:
                 if (run[i] == '-') {
+                    passBeforeHeld();
                     runs.Take(i + 1);
                     return 0;  // closing delimiter
                 }
-                sink.Put(kCrLf, 2);
-                sink.Put(delim, length);
-                sink.Put(&kHyphen, 1);
-                state = Data;
+                release(2 + length, &kHyphen);
                 break;
             case AfterDelimiterCr:
                 if (run[i] == '\n') {
+                    passBeforeHeld();
                     runs.Take(i + 1);
                     return 1;  // another part follows
                 }
-                sink.Put(kCrLf, 2);
-                sink.Put(delim, length);
-                sink.Put(kCrLf, 1);
-                state = Data;
+                release(2 + length, held);  // held[0] is the CR
                 break;
             }
+        }
+        if (state == Data) {
+            if (n > pending) sink.Put(run + pending, n - pending);
+        } else {
+            passBeforeHeld();  // the held-back bytes wait for the next run
         }
         runs.Take(n);
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "ByteString.h"
 #include "FieldIndex.h"
@@ -72,10 +73,19 @@ public:
     static constexpr uint32_t kFileBufferSize = 8192;
 
 private:
+    // Scratch strings and splitters of ParsePart and CopyPartData, made once
+    // per parser rather than once per part.
+    struct PartScratch;
+    struct PartScratchDeleter {
+        void operator()(PartScratch* scratch) const;
+    };
+    PartScratch& Scratch();
+
     // Adds value at the end of the field's values, or as the first value of a
     // new field; leaves curField and curValue on it.
     void AddValue(const ByteString& name, const ByteString& value);
     void StoreFilePart(const ByteString& fieldName, const ByteString& fileName);
 
     FieldIndex index_;
+    std::unique_ptr<PartScratch, PartScratchDeleter> scratch_;
 };

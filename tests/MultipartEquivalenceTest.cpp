@@ -139,11 +139,7 @@ Outcome Expected(const std::string& body, const std::string& boundary) {
 
 TEST(MultipartEquivalence, BulkParserMatchesByteWiseReferenceOnTrickyBodies) {
     TempDirectory temp;
-#ifdef _WIN32
-    const int bodies = 150;  // file creation is slow under emulation
-#else
     const int bodies = 600;
-#endif
     const std::string boundaries[] = {"AaB03x", "-", "----WebKitFormBoundary7MA4YWxkTrZu0gW", "--", "x"};
     BodyGenerator generator(20240611);
     size_t filesSeen = 0, valuesSeen = 0;
