@@ -30,17 +30,27 @@ std::string Str(const ByteString& b) { return std::string(b.Text(), b.Length());
     std::abort();
 }
 
-// A private temporary directory, on a memory file system where there is one.
-const std::string& TempDir() {
-    static const std::string dir = [] {
+// A private temporary directory, on a memory file system where there is one;
+// removed at exit, when it is empty again.
+class PrivateTempDir {
+public:
+    PrivateTempDir() {
         struct stat info;
         const std::string base = stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) ? "/dev/shm" : "/tmp";
-        std::string path = base + "/qor-fuzz-" + std::to_string(getpid());
-        mkdir(path.c_str(), 0700);
-        setenv("TMPDIR", path.c_str(), 1);
-        return path;
-    }();
-    return dir;
+        path_ = base + "/qor-fuzz-" + std::to_string(getpid());
+        mkdir(path_.c_str(), 0700);
+        setenv("TMPDIR", path_.c_str(), 1);
+    }
+    ~PrivateTempDir() { rmdir(path_.c_str()); }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const std::string& TempDir() {
+    static const PrivateTempDir dir;
+    return dir.Path();
 }
 
 bool DirectoryEmpty(const std::string& path) {

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr const char* kParameterBlanks = " \t\"";
+constexpr const char kDisposition[] = "CONTENT-DISPOSITION";
+constexpr uint32_t kDispositionLength = sizeof kDisposition - 1;
 const unsigned char kHyphen = '-';
 
 // Part sinks: where CopyPartData hands a part's data, a run at a time.
@@ -157,10 +159,11 @@ bool PostDataParser::ParsePart() {
         const uint32_t colon = headerSplit.Token(header, 0, 0);
         // Only a header name with something after its colon counts; blanks
         // before the colon make it a different name.
-        if (colon + 1 < line.Length()) {
+        // (A token holds no NUL, so its length tells a name that cannot match.)
+        if (colon + 1 < line.Length() && header.Length() == kDispositionLength) {
             nameValue.SetTarget(header);
             nameValue.ToUpper();
-            if (header.Equals("CONTENT-DISPOSITION")) {
+            if (header.Equals(kDisposition)) {
                 isFile = false;
                 fileName.Clear();
                 // The parameters after the colon, split at ";" in place. Each
@@ -171,15 +174,20 @@ bool PostDataParser::ParsePart() {
                     const uint32_t stop = parameterSplit.Token(parameter, 0, start);
                     nameValue.SetTarget(parameter);
                     nameValue.Token(parameterName, 0, 0);
-                    nameValue.Token(parameterValue, 1, 0);
-                    nameValue.SetTarget(parameterValue);
-                    nameValue.TrimLeft();
-                    nameValue.TrimRight();
-                    if (parameterName.Equals("name")) {
-                        fieldName.Assign(parameterValue);
-                    } else if (parameterName.Equals("filename")) {
-                        isFile = true;
-                        fileName.Assign(parameterValue);
+                    // Only two parameter names are used; the rest (and the
+                    // disposition type) need no value.
+                    const bool isName = parameterName.Equals("name");
+                    if (isName || parameterName.Equals("filename")) {
+                        nameValue.Token(parameterValue, 1, 0);
+                        nameValue.SetTarget(parameterValue);
+                        nameValue.TrimLeft();
+                        nameValue.TrimRight();
+                        if (isName) {
+                            fieldName.Assign(parameterValue);
+                        } else {
+                            isFile = true;
+                            fileName.Assign(parameterValue);
+                        }
                     }
                     if (line.Text()[stop] == 0) break;
                     start = stop + 1;
@@ -290,23 +298,54 @@ int PostDataParser::CopyPartData(Sink& sink) {
 
         while (i < n) {
             switch (state) {
-            case Data: {
-                // Near misses leave short gaps between CRs: look a few bytes
-                // ahead before paying for a call.
-                const uint32_t near = n - i < 8 ? n : i + 8;
-                uint32_t j = i;
-                while (j < near && run[j] != '\r') ++j;
-                const unsigned char* cr = run + j;
-                if (j == near) cr = j == n ? nullptr : static_cast<const unsigned char*>(std::memchr(cr, '\r', n - j));
-                if (cr == nullptr) {
-                    i = n;
+            case Data:
+                // States 0 to 2 for what lies wholly inside this run: find the
+                // next CR, then match LF and the delimiter byte by byte. A near
+                // miss is data that is already in the slice, and the byte that
+                // ended it is examined again here. Only a match that reaches
+                // the run's end or the whole delimiter leaves this loop.
+                for (;;) {
+                    // Near misses leave short gaps between CRs: look a few
+                    // bytes ahead before paying for a call.
+                    const uint32_t near = n - i < 8 ? n : i + 8;
+                    uint32_t cr = i;
+                    while (cr < near && run[cr] != '\r') ++cr;
+                    if (cr == near && cr != n) {
+                        const void* found = std::memchr(run + cr, '\r', n - cr);
+                        cr = found ? static_cast<uint32_t>(static_cast<const unsigned char*>(found) - run) : n;
+                    }
+                    if (cr == n) {
+                        i = n;
+                        break;
+                    }
+                    uint32_t p = cr + 1;
+                    if (p == n) {
+                        heldAt = cr;
+                        i = p;
+                        state = AfterCr;
+                        break;
+                    }
+                    if (run[p] != '\n') {  // the CR is data; examine the byte again
+                        i = p;
+                        continue;
+                    }
+                    ++p;
+                    uint32_t m = 0;
+                    while (p < n && m < length && run[p] == delim[m]) {
+                        ++p;
+                        ++m;
+                    }
+                    if (p < n && m < length) {  // a near miss
+                        i = p;
+                        continue;
+                    }
+                    heldAt = cr;
+                    i = p;
+                    k = m;
+                    state = m == length ? DelimiterSeen : Matching;
                     break;
                 }
-                heldAt = static_cast<uint32_t>(cr - run);
-                i = heldAt + 1;
-                state = AfterCr;
                 break;
-            }
             case AfterCr:
                 if (run[i] == '\n') {
                     ++i;
