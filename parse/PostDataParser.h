@@ -29,7 +29,8 @@ public:
     void ParseUrlEncoded(InputBuffer& input);
     // Parses a body that begins with the exact line `delimiter`: text parts
     // become field values, file parts temporary files. XFileAlarm from the
-    // file layer leaves through here; what was stored before it stays.
+    // file layer leaves through here; what was stored before it stays,
+    // including the record of a file part whose writing failed.
     void ParseMultipart(InputBuffer& input);
 
     // Reads the next line of `body` into `line`, dropping every CR. True when
@@ -38,11 +39,6 @@ public:
     // Reads one part's header block and stores or skips the part's data.
     // False when parsing ends: no field name, or the body has ended.
     bool ParsePart();
-    // Passes the current part's data to sink (Put(bytes, count)) up to the
-    // next delimiter. Returns 1 when another part follows, 0 after the
-    // closing delimiter or at the end of the body.
-    template <typename Sink>
-    int CopyPartData(Sink& sink);
 
     // Decodes "+" and %XX escapes in place; malformed escapes and %00 stay as
     // written, so a decoded value never holds a NUL.
@@ -80,6 +76,12 @@ private:
         void operator()(PartScratch* scratch) const;
     };
     PartScratch& Scratch();
+
+    // Passes the current part's data to sink (Put(bytes, count)) up to the
+    // next delimiter. Returns 1 when another part follows, 0 after the
+    // closing delimiter or at the end of the body.
+    template <typename Sink>
+    int CopyPartData(Sink& sink);
 
     // Adds value at the end of the field's values, or as the first value of a
     // new field; leaves curField and curValue on it.
