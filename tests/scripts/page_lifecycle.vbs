@@ -105,10 +105,14 @@ Set other = Nothing
 ' Each failing host call of ProcessPostData reaches the script with its own
 ' description and the host's result code; nothing changes in Form or Files,
 ' and every host reference obtained in the call is released.
-For Each c In Array(Array("GetServerVariables", "Can't obtain server variables"), _
-                    Array("GetItem", "Can't obtain content-type"), _
-                    Array("GetTotalBytes", "Can't obtain total bytes"), _
-                    Array("BinaryRead", "Can't call BinaryRead"))
+' The host calls follow one another in this order; a failing one is the last.
+Dim steps, i, j
+steps = Array(Array("GetServerVariables", "Can't obtain server variables"), _
+              Array("GetItem", "Can't obtain content-type"), _
+              Array("GetTotalBytes", "Can't obtain total bytes"), _
+              Array("BinaryRead", "Can't call BinaryRead"))
+For i = 0 To UBound(steps)
+    c = steps(i)
     Set host = CreateObject("QORTest.PageHost")
     host.SetContentType "application/x-www-form-urlencoded"
     host.SetBody "x=1"
@@ -125,6 +129,13 @@ For Each c In Array(Array("GetServerVariables", "Can't obtain server variables")
     CheckEq up.Form.Count, 1, c(0) & ": Form unchanged"
     CheckEq up.Form.Key(1), "x", c(0) & ": Form unchanged"
     CheckEq host.LiveObjects, 1, c(0) & ": only the Request is still held"
+    For j = 0 To UBound(steps)
+        If j <= i Then
+            CheckEq host.Calls(steps(j)(0)), 2, c(0) & ": " & steps(j)(0) & " called again"
+        Else
+            CheckEq host.Calls(steps(j)(0)), 1, c(0) & ": " & steps(j)(0) & " not called after the failure"
+        End If
+    Next
     host.End up
     Set up = Nothing
     CheckEq host.LiveObjects, 0, c(0) & ": every host reference released"
