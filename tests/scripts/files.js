@@ -82,6 +82,15 @@ eq(files.Item("who"), undefined, "a text field is not a file");
 host.End(up);
 check(fso.FileExists(a.TmpPath), "OnEndPage keeps the temporary files");
 
+// Releasing the component deletes them; file infos the page holds still answer.
+var paths = [a.TmpPath, b.TmpPath];
+up = null;
+CollectGarbage();
+check(!fso.FileExists(paths[0]) && !fso.FileExists(paths[1]), "the released component's files are gone");
+eq(a.TmpPath, paths[0], "a held file info still names its file");
+eq(files.Count, 2, "a held Files object still answers");
+eq(host.LiveObjects, 0, "all host references released");
+
 if (failures == 0) {
     WScript.Echo("SCRIPT-OK");
 } else {
