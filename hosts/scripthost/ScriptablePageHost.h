@@ -36,12 +36,12 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argError) override;
 
+private:
     // Arguments arrive dereferenced, in natural order; a failure fills
     // `failure` and returns its code.
     using Arguments = std::vector<UniqueVariant>;
     HRESULT Call(DISPID id, Arguments& args, VARIANT* result, CallFailure& failure);
 
-private:
     ScriptablePageHost() noexcept { ++live_; }
     ~ScriptablePageHost() { --live_; }
     ScriptablePageHost(const ScriptablePageHost&) = delete;
