@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <optional>
+#include <utility>
 
 namespace qor {
 namespace {
@@ -63,6 +64,12 @@ void CQORVariantDictionary::SetMissingKeyValue(const VARIANT& value) {
     UniqueVariant copy;
     CopyVariant(*copy.get(), value);
     missingKeyValue_ = std::move(copy);
+}
+
+void CQORVariantDictionary::SwapContents(CQORVariantDictionary& other) noexcept {
+    keys_.Swap(other.keys_);
+    values_.Swap(other.values_);
+    std::swap(missingKeyValue_, other.missingKeyValue_);
 }
 
 HRESULT CQORVariantDictionary::get_Item(VARIANT var, VARIANT* pVal) {

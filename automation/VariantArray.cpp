@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace qor {
 namespace {
@@ -64,6 +65,12 @@ void VariantArray::DiscardLast() noexcept {
     if (count_ == 0) return;
     --count_;
     VariantClear(&items_[count_]);
+}
+
+void VariantArray::Swap(VariantArray& other) noexcept {
+    std::swap(items_, other.items_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(count_, other.count_);
 }
 
 }  // namespace qor

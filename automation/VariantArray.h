@@ -32,6 +32,8 @@ public:
     void ResetCount() noexcept { count_ = 0; }
     // Removes and releases the last element (undoes an append).
     void DiscardLast() noexcept;
+    // Exchanges the whole contents (slots, capacity, count) with other.
+    void Swap(VariantArray& other) noexcept;
 
 private:
     VARIANT* items_ = nullptr;
