@@ -71,6 +71,9 @@ TEST_F(UploadTest, CreatedAloneItAnswersForItselfOnly) {
     EXPECT_EQ(upload.query(dispatch, IID_IDispatch), S_OK);
     EXPECT_EQ(upload.query(errorSupport, IID_ISupportErrorInfo), E_NOINTERFACE);
     EXPECT_EQ(Identity(upload.get()).get(), Identity(dispatch.get()).get());
+    EXPECT_EQ(upload->get_Form(nullptr), E_POINTER);
+    EXPECT_EQ(upload->get_Files(nullptr), E_POINTER);
+    EXPECT_FALSE(TakeErrorInfo().present) << "the getters set no error information";
     EXPECT_EQ(upload->AddRef(), 3u);  // the test's two and this one
     EXPECT_EQ(upload->Release(), 2u);
     dispatch.reset();
