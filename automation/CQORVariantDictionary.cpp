@@ -60,6 +60,18 @@ void CQORVariantDictionary::AppendEntry(const VARIANT& key, const VARIANT& value
     }
 }
 
+void CQORVariantDictionary::AppendEntry(UniqueVariant&& key, UniqueVariant&& value) {
+    if (V_VT(key.get()) != VT_BSTR) RaiseFailure(E_INVALIDARG);
+    UniqueVariant ownValue = std::move(value);
+    keys_.Append(std::move(key));
+    try {
+        values_.Append(std::move(ownValue));
+    } catch (...) {
+        keys_.DiscardLast();
+        throw;
+    }
+}
+
 void CQORVariantDictionary::SetMissingKeyValue(const VARIANT& value) {
     UniqueVariant copy;
     CopyVariant(*copy.get(), value);

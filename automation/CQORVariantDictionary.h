@@ -35,6 +35,9 @@ public:
     // Appends a copy of key (VT_BSTR, else E_INVALIDARG) and of value; on
     // failure neither is added.
     void AppendEntry(const VARIANT& key, const VARIANT& value);
+    // The same, taking key and value over instead of copying them; on
+    // failure neither is added.
+    void AppendEntry(UniqueVariant&& key, UniqueVariant&& value);
     // What Item gives for a key or position that matches nothing.
     void SetMissingKeyValue(const VARIANT& value);
     // Exchanges entries and missing-key value with other, which cannot fail:

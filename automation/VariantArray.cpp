@@ -61,6 +61,14 @@ void VariantArray::InsertAt(const VARIANT& value, ULONG index) {
     ++count_;
 }
 
+void VariantArray::Append(UniqueVariant&& value) {
+    if (count_ == capacity_) Grow(capacity_ ? capacity_ : 1);
+    // The slot may hold an old value.
+    ClearVariant(items_[count_]);
+    items_[count_] = value.release();
+    ++count_;
+}
+
 void VariantArray::DiscardLast() noexcept {
     if (count_ == 0) return;
     --count_;

@@ -270,7 +270,9 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
 }
 
 // Both dictionaries are built aside and swapped in together, so a failure part
-// way leaves Form and Files exactly as they were.
+// way leaves Form and Files exactly as they were. The new strings and objects
+// are handed over, not copied: each ends with the one reference or the one
+// copy that its dictionary or collection owns.
 void CQORUpload::RebuildResults() {
     auto form = CQORFormDictionary::Create();
     // All names missing from this parse share one empty collection.
@@ -278,15 +280,15 @@ void CQORUpload::RebuildResults() {
     form->SetWholeFormText(ToAutomationString(parser_.FormText().Text()));
     for (const FormField& field : parser_.fields) {
         auto values = CQORVariantCollection::Create();
-        for (const ByteString& value : field.values) values->AppendValue(*TextVariant(value).get());
-        form->AppendEntry(*TextVariant(field.name).get(), *DispatchVariant(values.get()).get());
+        for (const ByteString& value : field.values) values->AppendValue(TextVariant(value));
+        form->AppendEntry(TextVariant(field.name), DispatchVariant(values.get()));
     }
 
     auto files = CQORVariantDictionary::Create();
     for (const UploadedFile& file : parser_.files) {
         auto info = CQORFileInfo::Create(ToAutomationString(file.userPath.Text()),
                                          ToAutomationString(file.tmpPath.Text()), file.size);
-        files->AppendEntry(*TextVariant(file.fieldName).get(), *DispatchVariant(info.get()).get());
+        files->AppendEntry(TextVariant(file.fieldName), DispatchVariant(info.get()));
     }
 
     form_->SwapContents(*form.get());
