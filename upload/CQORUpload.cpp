@@ -1,9 +1,11 @@
 #include "CQORUpload.h"
 
+#include "AlarmReport.h"
 #include "ByteBuffer.h"
 #include "ReportError.h"
 #include "ThreadCodePage.h"
 #include "UploadFactory.h"
+#include "XAlarm.h"
 #include "automation/Arguments.h"
 #include "automation/AutomationFailure.h"
 #include "automation/CQORFileInfo.h"
@@ -205,6 +207,10 @@ HRESULT CQORUpload::ProcessPostData() {
         interrupted = kResultsNotBuilt;
         RebuildResults();
         return S_OK;
+    } catch (const XAlarm& alarm) {
+        // A temporary file that cannot be created or written: its own text
+        // says what happened and to which file.
+        return ReportAlarm(alarm);
     } catch (const AutomationFailure& failure) {
         return Report(interrupted, failure.code());
     } catch (const std::bad_alloc&) {
