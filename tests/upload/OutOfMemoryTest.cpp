@@ -43,31 +43,60 @@ TEST_F(UploadTest, ProcessPostDataOutOfMemoryIsReportedAndChangesNothing) {
         L"Can't parse the request body",
         L"Can't build Form and Files",
     };
-    const FormView before = Fields(L"a=1,3;b=2", {{L"a", {L"1", L"3"}}, {L"b", {L"2"}}});
+    struct Request {
+        const wchar_t* contentType;
+        std::string body;
+    };
+    const Request requests[] = {
+        {kUrlEncoded.data(), "c=4&a=5&d=6&e=7&f=8"},
+        {L"multipart/form-data; boundary=b",
+         "--b\r\nContent-Disposition: form-data; name=\"c\"\r\n\r\n4\r\n"
+         "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"one.txt\"\r\n\r\n1111\r\n"
+         "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"two.txt\"\r\n\r\n22\r\n--b--\r\n"},
+    };
     std::set<std::wstring> seen;
-    for (long n = 1;; ++n) {
-        ASSERT_LT(n, 10000);
-        SCOPED_TRACE(testing::Message() << "allocation " << n);
-        ComPtr<IQORUpload> upload = NewUpload();
-        ASSERT_EQ(Start(upload.get()), S_OK);
-        ASSERT_EQ(Post(upload.get(), kUrlEncoded, "a=1&b=2&a=3"), S_OK);
-        host.SetBody("c=4&a=5&d=6&e=7&f=8");
-        PlanAllocationFailure(n);
-        const HRESULT hr = upload->ProcessPostData();
-        const bool struck = PlannedAllocationFailed();
-        PlanAllocationFailure(0);
-        if (!struck) {
-            EXPECT_EQ(hr, S_OK);
-            EXPECT_EQ(ReadForm(upload.get()).text, L"a=1,3,5;b=2;c=4;d=6;e=7;f=8");
-            break;
+    for (const Request& request : requests) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(request.contentType)));
+        FormView before, after;
+        std::vector<FileView> filesBefore;
+        size_t filesAfter = 0;
+        for (long n = 0;; ++n) {  // 0: no failure, for the outcome to compare with
+            ASSERT_LT(n, 10000);
+            SCOPED_TRACE(testing::Message() << "allocation " << n);
+            {
+                ComPtr<IQORUpload> upload = NewUpload();
+                ASSERT_EQ(Start(upload.get()), S_OK);
+                ASSERT_EQ(Post(upload.get(), request.contentType, request.body), S_OK);
+                if (n == 0) {
+                    before = ReadForm(upload.get());
+                    filesBefore = WithoutTmpPaths(ReadFiles(upload.get()));
+                }
+                PlanAllocationFailure(n);
+                const HRESULT hr = upload->ProcessPostData();
+                const bool struck = PlannedAllocationFailed();
+                PlanAllocationFailure(0);
+                if (!struck) {
+                    EXPECT_EQ(hr, S_OK);
+                    if (n == 0) {
+                        after = ReadForm(upload.get());
+                        filesAfter = ReadFiles(upload.get()).size();
+                        continue;
+                    }
+                    EXPECT_EQ(ReadForm(upload.get()), after);
+                    EXPECT_EQ(ReadFiles(upload.get()).size(), filesAfter);
+                    break;
+                }
+                EXPECT_EQ(hr, E_OUTOFMEMORY);
+                const ErrorInfo error = TakeErrorInfo();
+                EXPECT_TRUE(descriptions.count(error.description))
+                    << "described as: " << testing::PrintToString(error.description);
+                seen.insert(error.description);
+                EXPECT_EQ(ReadForm(upload.get()), before);
+                EXPECT_EQ(WithoutTmpPaths(ReadFiles(upload.get())), filesBefore);
+                EXPECT_EQ(host.LiveObjects(), 1) << "host references of the failed call are still held";
+            }
+            EXPECT_EQ(TempFileCount(), 0u) << "a temporary file outlived its upload object";
         }
-        EXPECT_EQ(hr, E_OUTOFMEMORY);
-        const ErrorInfo error = TakeErrorInfo();
-        EXPECT_TRUE(descriptions.count(error.description)) << "described as: " << testing::PrintToString(error.description);
-        seen.insert(error.description);
-        EXPECT_EQ(ReadForm(upload.get()), before);
-        EXPECT_TRUE(ReadFiles(upload.get()).empty());
-        EXPECT_EQ(host.LiveObjects(), 1) << "host references of the failed call are still held";
     }
     // The component's own steps were all struck at least once.
     for (const wchar_t* step : {L"Can't store the request body", L"Can't parse the request body",

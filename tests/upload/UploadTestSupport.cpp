@@ -149,6 +149,20 @@ FormView Fields(std::wstring text, std::vector<std::pair<std::wstring, std::vect
     return FormView{std::move(text), std::move(fields)};
 }
 
+void PrintTo(const FormView& form, std::ostream* out) {
+    *out << testing::PrintToString(form.text) << " with " << testing::PrintToString(form.fields);
+}
+
+void PrintTo(const FileView& file, std::ostream* out) {
+    *out << "{" << testing::PrintToString(file.key) << ", " << testing::PrintToString(file.userPath) << ", "
+         << testing::PrintToString(file.tmpPath) << ", " << file.size << "}";
+}
+
+std::vector<FileView> WithoutTmpPaths(std::vector<FileView> files) {
+    for (FileView& file : files) file.tmpPath.clear();
+    return files;
+}
+
 FormView ReadForm(IQORUpload* upload) {
     FormView view;
     ComPtr<IQORVariantDictionary> form;

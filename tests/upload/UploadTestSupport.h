@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,6 +44,11 @@ struct FileView {
     LONG size = -1;
     bool operator==(const FileView&) const = default;
 };
+// Readable failure messages.
+void PrintTo(const FormView& form, std::ostream* out);
+void PrintTo(const FileView& file, std::ostream* out);
+// Files without their temporary paths, which differ between upload objects.
+std::vector<FileView> WithoutTmpPaths(std::vector<FileView> files);
 FormView ReadForm(IQORUpload* upload);
 std::vector<FileView> ReadFiles(IQORUpload* upload);
 FormView Fields(std::wstring text, std::vector<std::pair<std::wstring, std::vector<std::wstring>>> fields);
