@@ -1,41 +1,6 @@
 ' A file part that carries every byte value and near-delimiters, read from a
 ' body file: the temporary file must hold exactly the part's data.
 ' Prints SCRIPT-OK as its last line when every check passed.
-Option Explicit
-
-Dim failures : failures = 0
-
-Sub Check(ok, what)
-    If Not ok Then
-        failures = failures + 1
-        WScript.Echo "FAIL: " & what
-    End If
-End Sub
-
-Function Show(value)
-    If IsObject(value) Then
-        Show = "(object)"
-    ElseIf IsNull(value) Then
-        Show = "Null"
-    Else
-        Show = TypeName(value) & " [" & value & "]"
-    End If
-End Function
-
-' Strings must be strings, Empty must be Empty; numbers compare by value.
-Sub CheckEq(actual, expected, what)
-    Dim same : same = False
-    If IsObject(actual) Or IsNull(actual) Then
-        same = False
-    ElseIf IsEmpty(expected) Then
-        same = IsEmpty(actual)
-    ElseIf VarType(expected) = vbString Then
-        If VarType(actual) = vbString Then same = (actual = expected)
-    ElseIf Not IsEmpty(actual) Then
-        same = (actual = expected)
-    End If
-    If Not same Then Check False, what & ": got " & Show(actual) & ", expected " & Show(expected)
-End Sub
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
 Dim host, up, blob, stream, data, i, wrong, tail
@@ -74,10 +39,3 @@ CheckEq Mid(data, 257), tail, "near-delimiters and the final CR stored unchanged
 
 host.End up
 Set up = Nothing
-
-If failures = 0 Then
-    WScript.Echo "SCRIPT-OK"
-Else
-    WScript.Echo failures & " check(s) failed"
-    WScript.Quit 1
-End If

@@ -1,38 +1,6 @@
 // What a JScript page sees of uploaded files: Files by name and position,
 // UserPath, TmpPath and Size, and the temporary files' bytes read back.
 // Prints SCRIPT-OK as its last line when every check passed.
-var failures = 0;
-
-function check(ok, what) {
-    if (!ok) {
-        failures++;
-        WScript.Echo("FAIL: " + what);
-    }
-}
-
-function show(value) { return typeof value + " [" + value + "]"; }
-
-// Strict equality: a string must be a string, undefined (VT_EMPTY) must be undefined.
-function eq(actual, expected, what) {
-    if (actual !== expected) check(false, what + ": got " + show(actual) + ", expected " + show(expected));
-}
-
-// The error that fn throws, or null.
-function thrown(fn) {
-    try {
-        fn();
-    } catch (e) {
-        return e;
-    }
-    return null;
-}
-
-// The items of a collection through new Enumerator, joined with "|".
-function listed(collection) {
-    var items = [];
-    for (var e = new Enumerator(collection); !e.atEnd(); e.moveNext()) items.push(e.item());
-    return items.join("|");
-}
 
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
@@ -90,10 +58,3 @@ check(!fso.FileExists(paths[0]) && !fso.FileExists(paths[1]), "the released comp
 eq(a.TmpPath, paths[0], "a held file info still names its file");
 eq(files.Count, 2, "a held Files object still answers");
 eq(host.LiveObjects, 0, "all host references released");
-
-if (failures == 0) {
-    WScript.Echo("SCRIPT-OK");
-} else {
-    WScript.Echo(failures + " check(s) failed");
-    WScript.Quit(1);
-}

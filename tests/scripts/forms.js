@@ -2,38 +2,6 @@
 // the default member, Count, Key, the whole form as text, and Enumerator over
 // Form and over a field, whose snapshot outlives a later ProcessPostData.
 // Prints SCRIPT-OK as its last line when every check passed.
-var failures = 0;
-
-function check(ok, what) {
-    if (!ok) {
-        failures++;
-        WScript.Echo("FAIL: " + what);
-    }
-}
-
-function show(value) { return typeof value + " [" + value + "]"; }
-
-// Strict equality: a string must be a string, undefined (VT_EMPTY) must be undefined.
-function eq(actual, expected, what) {
-    if (actual !== expected) check(false, what + ": got " + show(actual) + ", expected " + show(expected));
-}
-
-// The error that fn throws, or null.
-function thrown(fn) {
-    try {
-        fn();
-    } catch (e) {
-        return e;
-    }
-    return null;
-}
-
-// The items of a collection through new Enumerator, joined with "|".
-function listed(collection) {
-    var items = [];
-    for (var e = new Enumerator(collection); !e.atEnd(); e.moveNext()) items.push(e.item());
-    return items.join("|");
-}
 
 var host = new ActiveXObject("QORTest.PageHost");
 host.SetContentType("application/x-www-form-urlencoded");
@@ -84,10 +52,3 @@ check(up.Form === form || up.Form == form, "Form is one object");
 
 host.End(up);
 up = null;
-
-if (failures == 0) {
-    WScript.Echo("SCRIPT-OK");
-} else {
-    WScript.Echo(failures + " check(s) failed");
-    WScript.Quit(1);
-}

@@ -1,41 +1,6 @@
 ' Creation by both ProgIDs, the page states, and every failure a page script
 ' can meet, as Err.Number, Err.Description and Err.Source show it.
 ' Prints SCRIPT-OK as its last line when every check passed.
-Option Explicit
-
-Dim failures : failures = 0
-
-Sub Check(ok, what)
-    If Not ok Then
-        failures = failures + 1
-        WScript.Echo "FAIL: " & what
-    End If
-End Sub
-
-Function Show(value)
-    If IsObject(value) Then
-        Show = "(object)"
-    ElseIf IsNull(value) Then
-        Show = "Null"
-    Else
-        Show = TypeName(value) & " [" & value & "]"
-    End If
-End Function
-
-' Strings must be strings, Empty must be Empty; numbers compare by value.
-Sub CheckEq(actual, expected, what)
-    Dim same : same = False
-    If IsObject(actual) Or IsNull(actual) Then
-        same = False
-    ElseIf IsEmpty(expected) Then
-        same = IsEmpty(actual)
-    ElseIf VarType(expected) = vbString Then
-        If VarType(actual) = vbString Then same = (actual = expected)
-    ElseIf Not IsEmpty(actual) Then
-        same = (actual = expected)
-    End If
-    If Not same Then Check False, what & ": got " & Show(actual) & ", expected " & Show(expected)
-End Sub
 
 ' A failure that the component reported itself.
 Sub CheckFailure(number, description, source, expectedNumber, expectedDescription, what)
@@ -188,10 +153,3 @@ CheckEq up.Form.Count, 1, "TotalBytes 0 adds nothing"
 host.End up
 Set up = Nothing
 CheckEq host.LiveObjects, 0, "all host references released"
-
-If failures = 0 Then
-    WScript.Echo "SCRIPT-OK"
-Else
-    WScript.Echo failures & " check(s) failed"
-    WScript.Quit 1
-End If
