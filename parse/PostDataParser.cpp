@@ -44,12 +44,6 @@ void PostDataParser::Parse(InputBuffer& input) {
     ParseMultipart(input);
 }
 
-void PostDataParser::ParseMultipart(InputBuffer& input) {
-    // Multipart bodies are parsed here once the file layer exists; until then
-    // the body is only taken in.
-    body = &input;
-}
-
 const ByteString& PostDataParser::FormText() {
     line.Clear();
     for (uint32_t i = 0; i < fields.Count(); ++i) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "ByteString.h"
 #include "FieldIndex.h"
@@ -26,7 +27,18 @@ public:
     // else parses nothing.
     void Parse(InputBuffer& input);
     void ParseUrlEncoded(InputBuffer& input);
+    // Parses a body that begins with the exact line `delimiter`: text parts
+    // become field values, file parts temporary files. XFileAlarm from the
+    // file layer leaves through here; what was stored before it stays,
+    // including the record of a file part whose writing failed.
     void ParseMultipart(InputBuffer& input);
+
+    // Reads the next line of `body` into `line`, dropping every CR. True when
+    // an LF ended the line, false when the body ended first.
+    bool ReadLine();
+    // Reads one part's header block and stores or skips the part's data.
+    // False when parsing ends: no field name, or the body has ended.
+    bool ParsePart();
 
     // Decodes "+" and %XX escapes in place; malformed escapes and %00 stay as
     // written, so a decoded value never holds a NUL.
@@ -53,6 +65,29 @@ public:
     FormFieldList fields;
     UploadedFileList files;
 
+    // Temporary files are written through a put buffer of this size.
+    static constexpr uint32_t kFileBufferSize = 8192;
+
 private:
+    // Scratch strings and splitters of ParsePart and CopyPartData, made once
+    // per parser rather than once per part.
+    struct PartScratch;
+    struct PartScratchDeleter {
+        void operator()(PartScratch* scratch) const;
+    };
+    PartScratch& Scratch();
+
+    // Passes the current part's data to sink (Put(bytes, count)) up to the
+    // next delimiter. Returns 1 when another part follows, 0 after the
+    // closing delimiter or at the end of the body.
+    template <typename Sink>
+    int CopyPartData(Sink& sink);
+
+    // Adds value at the end of the field's values, or as the first value of a
+    // new field; leaves curField and curValue on it.
+    void AddValue(const ByteString& name, const ByteString& value);
+    void StoreFilePart(const ByteString& fieldName, const ByteString& fileName);
+
     FieldIndex index_;
+    std::unique_ptr<PartScratch, PartScratchDeleter> scratch_;
 };

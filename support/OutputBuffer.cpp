@@ -23,7 +23,7 @@ void OutputBuffer::PutLastByteSlow() {
     putBuffer_[fill_++] = lastByte_;
 }
 
-void OutputBuffer::PutBytes(const unsigned char* bytes, uint32_t count) {
+void OutputBuffer::PutBytesSlow(const unsigned char* bytes, uint32_t count) {
     if (count == 0) return;
     if (size_ == 0) {
         for (uint32_t i = 0; i < count; ++i) {

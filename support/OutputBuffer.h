@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // Byte writer with an optional put buffer in front of a medium. A full buffer
 // is handed to RawWrite only when the next byte arrives, so after exactly
@@ -28,7 +29,15 @@ public:
 
     // Bulk counterpart of PutByte: the same RawWrite calls, with the same
     // bytes and counts, as `count` PutByte calls.
-    void PutBytes(const unsigned char* bytes, uint32_t count);
+    void PutBytes(const unsigned char* bytes, uint32_t count) {
+        if (count != 0 && count <= size_ - fill_) {  // fits: no write either way
+            std::memcpy(putBuffer_ + fill_, bytes, count);
+            fill_ += count;
+            lastByte_ = bytes[count - 1];
+            return;
+        }
+        PutBytesSlow(bytes, count);
+    }
 
     void Flush();
 
@@ -48,6 +57,7 @@ protected:
 private:
     // A full buffer, or no buffer at all: hand bytes to the medium first.
     void PutLastByteSlow();
+    void PutBytesSlow(const unsigned char* bytes, uint32_t count);
 
     unsigned char lastByte_ = 0;
     unsigned char* putBuffer_ = nullptr;

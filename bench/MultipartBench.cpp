@@ -1,0 +1,199 @@
+// Multipart parsing from the body's bytes to closed temporary files, against a
+// baseline that copies the same body to one temporary file in 8 KiB writes.
+//
+// Each Parse iteration fills a ByteBuffer (mode 1, 1024-byte buffers) with the
+// body in bulk, which gives the storage the same writes as byte-wise PutByte,
+// and parses it; destroying the buffer and the parser (which deletes the
+// files) is not timed. ParseFilled times the parse alone. Run:
+// build/native/bench/multipart_bench (TMPDIR picks the directory).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "ByteBuffer.h"
+#include "ByteString.h"
+#include "FileHandles.h"
+#include "PostDataParser.h"
+#include "RuntimeFiles.h"
+#include "XFile.h"
+
+namespace {
+
+const std::string kBoundary = "----WebKitFormBoundary7MA4YWxkTrZu0gW";
+const std::string kDelimiter = "--" + kBoundary;
+const std::string kContentType = "multipart/form-data; boundary=" + kBoundary;
+
+std::string RandomBytes(size_t count, unsigned seed) {
+    std::mt19937_64 random(seed);
+    std::string data(count, '\0');
+    for (size_t i = 0; i + 8 <= count; i += 8) {
+        const uint64_t word = random();
+        for (int b = 0; b < 8; ++b) data[i + b] = static_cast<char>(word >> (8 * b));
+    }
+    return data;
+}
+
+std::string FilePart(const std::string& name, const std::string& data) {
+    return kDelimiter + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + name +
+           ".bin\"\r\nContent-Type: application/octet-stream\r\n\r\n" + data + "\r\n";
+}
+
+const std::string& LargeFileBody() {
+    static const std::string body = FilePart("large", RandomBytes(256u << 20, 1)) + kDelimiter + "--\r\n";
+    return body;
+}
+
+const std::string& ManyFilesBody() {
+    static const std::string body = [] {
+        std::string b;
+        for (int i = 0; i < 200; ++i) b += FilePart("file" + std::to_string(i), RandomBytes(256u << 10, 100 + i));
+        return b + kDelimiter + "--\r\n";
+    }();
+    return body;
+}
+
+// CR LF "--" and every prefix of the delimiter, each followed by a byte that
+// breaks the match, so the parser holds back and releases bytes all along.
+const std::string& NearMissBody() {
+    static const std::string body = [] {
+        std::string data;
+        data.reserve((64u << 20) + 64);
+        for (size_t k = 0; data.size() < (64u << 20); k = (k + 1) % kDelimiter.size()) {
+            data += "\r\n";
+            data.append(kDelimiter, 0, k);
+            data += (k % 3 == 0) ? "x" : (k % 3 == 1) ? "\r" : "-";
+        }
+        return FilePart("nearmiss", data) + kDelimiter + "--\r\n";
+    }();
+    return body;
+}
+
+const std::string& TextFieldsBody() {
+    static const std::string body = [] {
+        std::string b;
+        for (int i = 0; i < 10000; ++i)
+            b += kDelimiter + "\r\nContent-Disposition: form-data; name=\"field" + std::to_string(i) +
+                 "\"\r\n\r\nvalue number " + std::to_string(i) + "\r\n";
+        return b + kDelimiter + "--\r\n";
+    }();
+    return body;
+}
+
+void Parse(benchmark::State& state, const std::string& body, size_t expectedFiles) {
+    for (auto _ : state) {
+        auto* parser = new PostDataParser;
+        auto* buffer = new ByteBuffer(ByteStream::kSynchronised, 1024);
+        buffer->PutBytes(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
+        parser->contentType.Assign(kContentType.c_str());
+        parser->Parse(*buffer);
+        state.PauseTiming();
+        if (parser->files.Count() != expectedFiles) state.SkipWithError("unexpected number of files");
+        delete buffer;
+        delete parser;  // deletes the temporary files
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+}
+
+// The parse alone: the buffer is filled before the clock runs, so this shows
+// the parser's own cost without the body's storage.
+void ParseFilled(benchmark::State& state, const std::string& body, size_t expectedFiles) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* parser = new PostDataParser;
+        auto* buffer = new ByteBuffer(ByteStream::kSynchronised, 1024);
+        buffer->PutBytes(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
+        buffer->Flush();
+        parser->contentType.Assign(kContentType.c_str());
+        state.ResumeTiming();
+        parser->Parse(*buffer);
+        state.PauseTiming();
+        if (parser->files.Count() != expectedFiles) state.SkipWithError("unexpected number of files");
+        delete buffer;
+        delete parser;
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+}
+
+// For comparison: the fill alone, and first touching as much new memory as
+// the body takes, which every fill pays when the allocator has given its
+// pages back since the last body.
+void FillOnly(benchmark::State& state, const std::string& body) {
+    for (auto _ : state) {
+        auto* buffer = new ByteBuffer(ByteStream::kSynchronised, 1024);
+        buffer->PutBytes(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
+        buffer->Flush();
+        state.PauseTiming();
+        delete buffer;
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+}
+
+void TouchFreshMemory(benchmark::State& state, size_t size) {
+    for (auto _ : state) {
+        auto* memory = static_cast<volatile unsigned char*>(std::malloc(size));
+        for (size_t at = 0; at < size; at += 4096) memory[at] = 1;
+        state.PauseTiming();
+        std::free(const_cast<unsigned char*>(memory));
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
+}
+
+// The same body into one new temporary file, 8 KiB per write.
+void CopyBaseline(benchmark::State& state, const std::string& body) {
+    for (auto _ : state) {
+        ByteString path;
+        const int fd = CreateTemporaryFileHandle(path);
+        for (size_t at = 0; at < body.size(); at += 8192) {
+            const unsigned count = static_cast<unsigned>(std::min<size_t>(8192, body.size() - at));
+            if (rt::Write(fd, body.data() + at, count) != static_cast<int>(count)) state.SkipWithError("write failed");
+        }
+        CloseFileHandle(fd);
+        state.PauseTiming();
+        rt::Unlink(path.Text());
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+}
+
+void BM_Baseline_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody()); }
+void BM_Parse_LargeFile(benchmark::State& state) { Parse(state, LargeFileBody(), 1); }
+void BM_Baseline_ManyFiles(benchmark::State& state) { CopyBaseline(state, ManyFilesBody()); }
+void BM_Parse_ManyFiles(benchmark::State& state) { Parse(state, ManyFilesBody(), 200); }
+void BM_Baseline_NearMiss(benchmark::State& state) { CopyBaseline(state, NearMissBody()); }
+void BM_Parse_NearMiss(benchmark::State& state) { Parse(state, NearMissBody(), 1); }
+void BM_Parse_TextFields(benchmark::State& state) { Parse(state, TextFieldsBody(), 0); }
+void BM_Fill_LargeFile(benchmark::State& state) { FillOnly(state, LargeFileBody()); }
+void BM_Fill_TextFields(benchmark::State& state) { FillOnly(state, TextFieldsBody()); }
+void BM_TouchFreshMemory_LargeFile(benchmark::State& state) { TouchFreshMemory(state, LargeFileBody().size()); }
+void BM_ParseFilled_LargeFile(benchmark::State& state) { ParseFilled(state, LargeFileBody(), 1); }
+void BM_ParseFilled_ManyFiles(benchmark::State& state) { ParseFilled(state, ManyFilesBody(), 200); }
+void BM_ParseFilled_NearMiss(benchmark::State& state) { ParseFilled(state, NearMissBody(), 1); }
+void BM_ParseFilled_TextFields(benchmark::State& state) { ParseFilled(state, TextFieldsBody(), 0); }
+
+// Baselines and parses alternate so that both see the same state of the disk
+// cache; real time, because the writes happen in the kernel.
+BENCHMARK(BM_Baseline_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Parse_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Baseline_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_Parse_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_Baseline_NearMiss)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_Parse_NearMiss)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_Parse_TextFields)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ParseFilled_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ParseFilled_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ParseFilled_NearMiss)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ParseFilled_TextFields)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_Fill_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Fill_TextFields)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_TouchFreshMemory_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

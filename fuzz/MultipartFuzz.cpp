@@ -1,0 +1,119 @@
+// Fuzz target over (content type, body): the input up to its first LF is the
+// content type, the rest the body. Each input is parsed as the upload object
+// does it (body through a ByteBuffer with 1024-byte buffers), then checked:
+// a multipart parse must agree with the byte-wise reference parser, every
+// stored file must hold its part's bytes, and once the parser is destroyed
+// its private temporary directory must be empty again.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ByteBuffer.h"
+#include "PostDataParser.h"
+#include "ReferenceMultipart.h"
+#include "XAlarm.h"
+
+namespace {
+
+std::string Str(const ByteString& b) { return std::string(b.Text(), b.Length()); }
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "multipart fuzz: %s\n", what);
+    std::abort();
+}
+
+// A private temporary directory, on a memory file system where there is one;
+// removed at exit, when it is empty again.
+class PrivateTempDir {
+public:
+    PrivateTempDir() {
+        struct stat info;
+        const std::string base = stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) ? "/dev/shm" : "/tmp";
+        path_ = base + "/qor-fuzz-" + std::to_string(getpid());
+        mkdir(path_.c_str(), 0700);
+        setenv("TMPDIR", path_.c_str(), 1);
+    }
+    ~PrivateTempDir() { rmdir(path_.c_str()); }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const std::string& TempDir() {
+    static const PrivateTempDir dir;
+    return dir.Path();
+}
+
+bool DirectoryEmpty(const std::string& path) {
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return false;
+    bool empty = true;
+    while (const dirent* entry = readdir(dir))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) empty = false;
+    closedir(dir);
+    return empty;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Check(const PostDataParser& parser, const std::string& body) {
+    const reference::Result expected = reference::Multipart(body, Str(parser.delimiter)).Parse();
+    if (expected.fields.size() != parser.fields.Count()) Fail("field count differs");
+    for (uint32_t i = 0; i < parser.fields.Count(); ++i) {
+        const FormField& field = parser.fields[i];
+        if (Str(field.name) != expected.fields[i].first) Fail("field name differs");
+        if (field.values.Count() != expected.fields[i].second.size()) Fail("value count differs");
+        for (uint32_t v = 0; v < field.values.Count(); ++v)
+            if (Str(field.values[v]) != expected.fields[i].second[v]) Fail("value differs");
+    }
+    if (expected.files.size() != parser.files.Count()) Fail("file count differs");
+    for (uint32_t i = 0; i < parser.files.Count(); ++i) {
+        const UploadedFile& file = parser.files[i];
+        const reference::File& want = expected.files[i];
+        if (Str(file.fieldName) != want.fieldName || Str(file.userPath) != want.userPath) Fail("file record differs");
+        if (file.size != static_cast<int32_t>(want.data.size())) Fail("file size differs");
+        if (ReadWholeFile(Str(file.tmpPath)) != want.data) Fail("file content differs");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string& dir = TempDir();
+    const auto* newline = static_cast<const uint8_t*>(std::memchr(data, '\n', size));
+    const size_t typeLength = newline ? static_cast<size_t>(newline - data) : size;
+    const std::string contentType(reinterpret_cast<const char*>(data), typeLength);
+    const std::string body = newline ? std::string(reinterpret_cast<const char*>(newline + 1), data + size - newline - 1)
+                                     : std::string();
+    {
+        PostDataParser parser;
+        bool alarmed = false;
+        {
+            ByteBuffer buffer(ByteStream::kSynchronised, 1024);
+            buffer.PutBytes(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
+            parser.contentType.Assign(contentType.c_str());
+            try {
+                parser.Parse(buffer);
+            } catch (const XAlarm&) {
+                alarmed = true;  // a file system failure, not a parser fault
+            }
+            parser.body = nullptr;
+        }
+        // A fresh parser has an empty delimiter; only the multipart branch sets it.
+        if (!alarmed && parser.delimiter.Length() != 0) Check(parser, body);
+    }
+    if (!DirectoryEmpty(dir)) Fail("temporary files left behind");
+    return 0;
+}

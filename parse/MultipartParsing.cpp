@@ -1,0 +1,404 @@
+#include <cstring>
+#include <memory>
+
+#include "InputBuffer.h"
+#include "PostDataParser.h"
+#include "RuntimeFiles.h"
+#include "TokenSplitter.h"
+#include "XFile.h"
+
+namespace {
+
+constexpr const char* kParameterBlanks = " \t\"";
+constexpr const char kDisposition[] = "CONTENT-DISPOSITION";
+constexpr uint32_t kDispositionLength = sizeof kDisposition - 1;
+const unsigned char kHyphen = '-';
+
+// Part sinks: where CopyPartData hands a part's data, a run at a time.
+
+// A text part: the bytes go into the field value being filled.
+struct AppendToValue {
+    ByteString& value;
+    void Put(const unsigned char* bytes, uint32_t count) {
+        if (count == 1) return value.PushChar(static_cast<char>(*bytes));
+        value.AppendBytes(reinterpret_cast<const char*>(bytes), count);
+    }
+};
+
+// A file part: the bytes go into the temporary file's put buffer and count
+// in the record's size. A run is split where the buffer fills, so the file
+// sees the same writes as byte-wise PutByte, and when a write fails the size
+// counts the bytes up to the one whose arrival triggered it, as byte-wise.
+struct AppendToFile {
+    XFile& writer;
+    int32_t& size;
+    void Put(const unsigned char* bytes, uint32_t count) {
+        const uint32_t capacity = writer.PutBufferSize();
+        while (count != 0) {
+            const uint32_t room = capacity - writer.Pending();
+            if (room == 0) {  // the next byte hands the full buffer on
+                Add(1);
+                writer.PutByte(*bytes++);
+                --count;
+                continue;
+            }
+            const uint32_t n = count < room ? count : room;
+            Add(n);
+            writer.PutBytes(bytes, n);
+            bytes += n;
+            count -= n;
+        }
+    }
+    // Unsigned arithmetic: a size beyond 31 bits wraps instead of overflowing.
+    void Add(uint32_t n) { size = static_cast<int32_t>(static_cast<uint32_t>(size) + n); }
+};
+
+// A file input left blank: the data is read and dropped.
+struct SkipByte {
+    void Put(const unsigned char*, uint32_t) {}
+};
+
+// The next run of body bytes to examine: the get buffer's waiting bytes, or
+// one byte when reading is unbuffered. Runs taken with Peek are consumed by
+// Take, once the caller knows how many bytes it used.
+class BodyRuns {
+public:
+    explicit BodyRuns(InputBuffer& body) : body_(body) {}
+
+    // 0 at the end of the body.
+    uint32_t Next(const unsigned char*& run) {
+        uint32_t n = body_.PeekRun(run);
+        peeked_ = n != 0;
+        if (peeked_ || !body_.Good()) return n;
+        if (!body_.GetByte(single_).Good()) return 0;
+        run = &single_;
+        return 1;
+    }
+    void Take(uint32_t count) {
+        if (peeked_) body_.Consume(count);
+    }
+
+private:
+    InputBuffer& body_;
+    bool peeked_ = false;
+    unsigned char single_ = 0;
+};
+
+}  // namespace
+
+struct PostDataParser::PartScratch {
+    explicit PartScratch(ByteString& line)
+        : headerSplit(line, ":"), parameterSplit(line, ";"), nameValue(parameter, "=", kParameterBlanks) {}
+
+    ByteString fieldName, fileName, header, parameter, parameterName, parameterValue;
+    // CR LF and the delimiter, in one piece: a near miss releases a prefix.
+    ByteString held;
+    TokenSplitter headerSplit;     // a header line, at ":"
+    TokenSplitter parameterSplit;  // the rest of the line after the colon, at ";"
+    TokenSplitter nameValue;       // one parameter at "="; also upper-cases the header name
+};
+
+void PostDataParser::PartScratchDeleter::operator()(PartScratch* scratch) const { delete scratch; }
+
+PostDataParser::PartScratch& PostDataParser::Scratch() {
+    if (scratch_ == nullptr) scratch_.reset(new PartScratch(line));
+    return *scratch_;
+}
+
+void PostDataParser::ParseMultipart(InputBuffer& input) {
+    body = &input;
+    if (!ReadLine()) return;
+    // Anything before or after the delimiter on the first line (blanks
+    // included) leaves the whole body unparsed.
+    if (!line.Equals(delimiter)) return;
+    while (ParsePart()) {
+    }
+    line.Clear();
+}
+
+bool PostDataParser::ReadLine() {
+    line.Clear();
+    BodyRuns runs(*body);
+    const unsigned char* run = nullptr;
+    while (const uint32_t n = runs.Next(run)) {
+        const auto* lf = static_cast<const unsigned char*>(std::memchr(run, '\n', n));
+        const uint32_t end = lf ? static_cast<uint32_t>(lf - run) : n;
+        // CR is dropped wherever it stands in the line.
+        for (uint32_t from = 0; from < end;) {
+            const auto* cr = static_cast<const unsigned char*>(std::memchr(run + from, '\r', end - from));
+            const uint32_t stop = cr ? static_cast<uint32_t>(cr - run) : end;
+            line.AppendBytes(reinterpret_cast<const char*>(run + from), stop - from);
+            from = stop + 1;
+        }
+        if (lf != nullptr) {
+            runs.Take(end + 1);
+            return true;
+        }
+        runs.Take(n);
+    }
+    return false;
+}
+
+bool PostDataParser::ParsePart() {
+    PartScratch& scratch = Scratch();
+    ByteString& fieldName = scratch.fieldName;
+    ByteString& fileName = scratch.fileName;
+    ByteString& header = scratch.header;
+    ByteString& parameter = scratch.parameter;
+    ByteString& parameterName = scratch.parameterName;
+    ByteString& parameterValue = scratch.parameterValue;
+    TokenSplitter& headerSplit = scratch.headerSplit;
+    TokenSplitter& parameterSplit = scratch.parameterSplit;
+    TokenSplitter& nameValue = scratch.nameValue;
+    fieldName.Clear();
+    fileName.Clear();
+    bool isFile = false;
+
+    bool more = ReadLine();
+    while (more && line.Length() != 0) {
+        const uint32_t colon = headerSplit.Token(header, 0, 0);
+        // Only a header name with something after its colon counts; blanks
+        // before the colon make it a different name.
+        // (A token holds no NUL, so its length tells a name that cannot match.)
+        if (colon + 1 < line.Length() && header.Length() == kDispositionLength) {
+            nameValue.SetTarget(header);
+            nameValue.ToUpper();
+            if (header.Equals(kDisposition)) {
+                isFile = false;
+                fileName.Clear();
+                // The parameters after the colon, split at ";" in place. Each
+                // starts right after the ";" that ended the one before, which
+                // gives the same tokens as numbering them from the colon; an
+                // empty parameter changes nothing, so no count is needed.
+                for (uint32_t start = colon + 1;;) {
+                    const uint32_t stop = parameterSplit.Token(parameter, 0, start);
+                    nameValue.SetTarget(parameter);
+                    nameValue.Token(parameterName, 0, 0);
+                    // Only two parameter names are used; the rest (and the
+                    // disposition type) need no value.
+                    const bool isName = parameterName.Equals("name");
+                    if (isName || parameterName.Equals("filename")) {
+                        nameValue.Token(parameterValue, 1, 0);
+                        nameValue.SetTarget(parameterValue);
+                        nameValue.TrimLeft();
+                        nameValue.TrimRight();
+                        if (isName) {
+                            fieldName.Assign(parameterValue);
+                        } else {
+                            isFile = true;
+                            fileName.Assign(parameterValue);
+                        }
+                    }
+                    if (line.Text()[stop] == 0) break;
+                    start = stop + 1;
+                }
+            }
+        }
+        more = ReadLine();
+    }
+
+    // The end of the body, an empty header block, or a part without a name:
+    // its data is not consumed and no later part is read.
+    if (fieldName.Length() == 0) return false;
+
+    if (!isFile) {
+        static const ByteString empty;
+        AddValue(fieldName, empty);
+        AppendToValue sink{fields[static_cast<uint32_t>(curField)].values[static_cast<uint32_t>(curValue)]};
+        CopyPartData(sink);
+    } else if (fileName.Length() == 0) {
+        SkipByte sink;
+        CopyPartData(sink);
+    } else {
+        StoreFilePart(fieldName, fileName);
+    }
+    return true;
+}
+
+void PostDataParser::StoreFilePart(const ByteString& fieldName, const ByteString& fileName) {
+    UploadedFile record;
+    record.fieldName.Assign(fieldName);
+    record.userPath.Assign(fileName);
+    // Creating the file is the last step that may fail before anything of the
+    // part is stored; from the append on, the record owns the file and the
+    // parser's destruction deletes it.
+    auto writer = std::make_unique<XFile>(XFile::NewTemporary{}, record.tmpPath, kFileBufferSize);
+    try {
+        files.Append(record);
+    } catch (...) {
+        writer.reset();
+        rt::Unlink(record.tmpPath.Text());
+        throw;
+    }
+    int32_t& size = files.Last().size;
+    // An alarm from here on destroys the writer on its way out, which closes
+    // the file and ignores the writer's own errors.
+    AddValue(fieldName, fileName);
+    AppendToFile sink{*writer, size};
+    CopyPartData(sink);
+    writer->Close();
+}
+
+void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
+    curField = FindField(name);
+    if (curField < 0) {
+        curField = static_cast<int32_t>(fields.Count());
+        curValue = 0;
+        fields.Emplace(name, value);
+        return;
+    }
+    ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;
+    curValue = static_cast<int32_t>(values.Count());
+    values.Append(value);
+}
+
+// Delimiter recognition, one byte at a time through six states; only the data
+// state skips ahead, to the next CR. The sink receives exactly the bytes that
+// byte-wise passing would give, in the same order, but in slices: examined
+// data accumulates as run[pending, i) and goes on when the run ends or a
+// delimiter begins. Held-back bytes (CR LF and a delimiter prefix) that turn
+// out to be data are already in that slice when they arrived in this run;
+// when they began in an earlier run they equal `held` and go on from there.
+template <typename Sink>
+int PostDataParser::CopyPartData(Sink& sink) {
+    enum State { Data, AfterCr, Matching, DelimiterSeen, AfterHyphen, AfterDelimiterCr };
+    const uint32_t length = delimiter.Length();
+    ByteString& heldText = Scratch().held;
+    if (heldText.Length() != length + 2 || std::memcmp(heldText.Text() + 2, delimiter.Text(), length) != 0) {
+        heldText.Assign("\r\n");
+        heldText.Append(delimiter.Text());
+    }
+    const auto* held = reinterpret_cast<const unsigned char*>(heldText.Text());
+    const unsigned char* delim = held + 2;
+    State state = Data;
+    uint32_t k = 0;  // delimiter bytes matched in state Matching
+
+    BodyRuns runs(*body);
+    const unsigned char* run = nullptr;
+    while (const uint32_t n = runs.Next(run)) {
+        uint32_t i = 0;
+        uint32_t pending = 0;               // run[pending, i): data not yet handed on
+        uint32_t heldAt = 0;                // where held-back bytes begin in this run (0 if earlier)
+        bool heldBefore = state != Data;    // held-back bytes began in an earlier run
+        // The held-back bytes are data after all: count of them, plus one
+        // byte beyond the delimiter for the states after it.
+        auto release = [&](uint32_t count, const unsigned char* extra) {
+            if (heldBefore) {
+                sink.Put(held, count);
+                if (extra != nullptr) sink.Put(extra, 1);
+                pending = i;
+                heldBefore = false;
+            }
+            state = Data;
+        };
+        // Data that stands before the held-back bytes.
+        auto passBeforeHeld = [&] {
+            if (heldAt > pending) sink.Put(run + pending, heldAt - pending);
+        };
+
+        while (i < n) {
+            switch (state) {
+            case Data:
+                // States 0 to 2 for what lies wholly inside this run: find the
+                // next CR, then match LF and the delimiter byte by byte. A near
+                // miss is data that is already in the slice, and the byte that
+                // ended it is examined again here. Only a match that reaches
+                // the run's end or the whole delimiter leaves this loop.
+                for (;;) {
+                    // Near misses leave short gaps between CRs: look a few
+                    // bytes ahead before paying for a call.
+                    const uint32_t near = n - i < 8 ? n : i + 8;
+                    uint32_t cr = i;
+                    while (cr < near && run[cr] != '\r') ++cr;
+                    if (cr == near && cr != n) {
+                        const void* found = std::memchr(run + cr, '\r', n - cr);
+                        cr = found ? static_cast<uint32_t>(static_cast<const unsigned char*>(found) - run) : n;
+                    }
+                    if (cr == n) {
+                        i = n;
+                        break;
+                    }
+                    uint32_t p = cr + 1;
+                    if (p == n) {
+                        heldAt = cr;
+                        i = p;
+                        state = AfterCr;
+                        break;
+                    }
+                    if (run[p] != '\n') {  // the CR is data; examine the byte again
+                        i = p;
+                        continue;
+                    }
+                    ++p;
+                    uint32_t m = 0;
+                    while (p < n && m < length && run[p] == delim[m]) {
+                        ++p;
+                        ++m;
+                    }
+                    if (p < n && m < length) {  // a near miss
+                        i = p;
+                        continue;
+                    }
+                    heldAt = cr;
+                    i = p;
+                    k = m;
+                    state = m == length ? DelimiterSeen : Matching;
+                    break;
+                }
+                break;
+            case AfterCr:
+                if (run[i] == '\n') {
+                    ++i;
+                    k = 0;
+                    state = length != 0 ? Matching : DelimiterSeen;
+                } else {
+                    release(1, nullptr);  // examine the byte again: a second CR starts anew
+                }
+                break;
+            case Matching:
+                while (i < n && run[i] == delim[k]) {
+                    ++i;
+                    if (++k == length) {
+                        state = DelimiterSeen;
+                        break;
+                    }
+                }
+                if (state == Matching && i < n) release(2 + k, nullptr);  // a near miss
+                break;
+            case DelimiterSeen:
+                if (run[i] == '-') {
+                    state = AfterHyphen;
+                } else if (run[i] == '\r') {
+                    state = AfterDelimiterCr;
+                } else {
+                    release(2 + length, nullptr);  // and the byte itself is data
+                }
+                ++i;
+                break;
+            case AfterHyphen:
+                if (run[i] == '-') {
+                    passBeforeHeld();
+                    runs.Take(i + 1);
+                    return 0;  // closing delimiter
+                }
+                release(2 + length, &kHyphen);
+                break;
+            case AfterDelimiterCr:
+                if (run[i] == '\n') {
+                    passBeforeHeld();
+                    runs.Take(i + 1);
+                    return 1;  // another part follows
+                }
+                release(2 + length, held);  // held[0] is the CR
+                break;
+            }
+        }
+        if (state == Data) {
+            if (n > pending) sink.Put(run + pending, n - pending);
+        } else {
+            passBeforeHeld();  // the held-back bytes wait for the next run
+        }
+        runs.Take(n);
+    }
+    return 0;  // the body ended: held-back bytes are dropped
+}

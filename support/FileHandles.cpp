@@ -1,0 +1,80 @@
+#include "FileHandles.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "ByteString.h"
+#include "RuntimeFiles.h"
+#include "XAlarm.h"
+
+namespace {
+
+constexpr int kTemporaryNameAttempts = 16;
+
+struct FreeName {
+    void operator()(char* name) const { std::free(name); }
+};
+
+// Seeks to the end of a just-opened file; a failed seek closes it again so
+// that the alarm leaves no descriptor behind.
+long SeekToEnd(int fd, const char* path) {
+    const long offset = rt::Seek(fd, 0, rt::kSeekEnd);
+    if (offset != -1) return offset;
+    rt::Close(fd);
+    throw XFileAlarm("Unable to seek file", path);
+}
+
+}  // namespace
+
+int OpenFileHandle(const char* path, uint16_t mode, int32_t* endOffset) {
+    int access = rt::kWriteOnly;
+    if ((mode & FileModeRead) && (mode & FileModeWrite)) {
+        access = rt::kReadWrite;
+    } else if (mode & FileModeRead) {
+        access = rt::kReadOnly;
+        mode = FileModeOpen;  // a read-only file must exist; it is never created or positioned
+    }
+    const int open = access | rt::kBinary;
+    const int create = open | rt::kCreate | rt::kTruncate;
+
+    long offset = 0;
+    int fd = -1;
+    if (mode & FileModeOpen) {
+        fd = rt::Open(path, open, rt::kOwnerReadWrite);
+        if (fd == -1) throw XFileAlarm("Unable to open file", path);
+        if (mode & FileModeAppend) offset = SeekToEnd(fd, path);
+    } else if (mode & FileModeOpenOrCreate) {
+        fd = rt::Open(path, open, rt::kOwnerReadWrite);
+        if (fd != -1) {
+            if (mode & FileModeAppend) offset = SeekToEnd(fd, path);
+        } else {
+            fd = rt::Open(path, create, rt::kOwnerReadWrite);
+            if (fd == -1) throw XFileAlarm("Unable to create file", path);
+        }
+    } else {
+        fd = rt::Open(path, create, rt::kOwnerReadWrite);
+        if (fd == -1) throw XFileAlarm("Unable to create file", path);
+    }
+    if (endOffset != nullptr) *endOffset = static_cast<int32_t>(offset);
+    return fd;
+}
+
+void CloseFileHandle(int descriptor) {
+    if (rt::Close(descriptor) != 0) throw XFileAlarm("Unable to close file", nullptr);
+}
+
+int CreateTemporaryFileHandle(ByteString& path) {
+    constexpr int flags =
+        rt::kWriteOnly | rt::kBinary | rt::kCreate | rt::kExclusive | rt::kNoFollow | rt::kCloseOnExec;
+    for (int attempt = 1;; ++attempt) {
+        const std::unique_ptr<char, FreeName> name(rt::TempName());
+        if (name == nullptr) throw XFileAlarm("Unable to create file", nullptr);
+        path.Assign(name.get());
+        const int fd = rt::Open(path.Text(), flags, rt::kOwnerReadWrite);
+        if (fd != -1) return fd;
+        // Someone else holds the name (a file, a link, a directory): ask for
+        // another; any other failure will not go away by retrying.
+        if (!rt::NameTaken() || attempt == kTemporaryNameAttempts)
+            throw XFileAlarm("Unable to create file", path.Text());
+    }
+}

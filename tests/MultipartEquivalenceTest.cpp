@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "FileSeams.h"
+#include "MultipartHarness.h"
+#include "ReferenceMultipart.h"
+
+namespace {
+
+// Generates bodies full of what trips a delimiter search: CRs at run ends,
+// near-miss delimiters of every length, complete delimiters followed by the
+// wrong bytes, all of it often straddling the 1024-byte blocks in which the
+// body reaches the parser; odd headers, empty file names, nameless parts,
+// truncation and text after the closing delimiter.
+class BodyGenerator {
+public:
+    explicit BodyGenerator(unsigned seed) : random_(seed) {}
+
+    std::string Body(const std::string& delimiter) {
+        std::string body = delimiter + (Chance(10) ? "\n" : "\r\n");
+        const int parts = Pick(0, 6);
+        for (int p = 0; p < parts; ++p) {
+            body += Headers();
+            Data(body, delimiter, Pick(0, 5) == 0 ? Pick(0, 20000) : Pick(0, 2500));
+            body += "\r\n" + delimiter;
+            if (p + 1 < parts) {
+                body += Chance(15) ? "--" : "\r\n";
+            } else if (!Chance(8)) {
+                body += Chance(5) ? "--" + Headers() : "--\r\n";
+            }
+        }
+        if (Chance(4)) body.resize(Pick(0, static_cast<int>(body.size())));
+        return body;
+    }
+
+private:
+    int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+    bool Chance(int oneIn) { return Pick(1, oneIn) == 1; }
+
+    std::string Headers() {
+        static const char* const names[] = {"name=\"a\"", "name=\"b\"", "name=a", "name=\"a;x\"", "name=\"\"",
+                                            "Name=\"a\"", "name = \"c\""};
+        static const char* const fileNames[] = {"", "filename=\"f.txt\"", "filename=\"\"", "filename=\"C:\\d\\g.bin\"",
+                                                "filename=\"h=1\""};
+        static const char* const headerNames[] = {"Content-Disposition", "content-disposition",
+                                                  "CONTENT-disposition", "Content-Disposition "};
+        std::string h;
+        if (Chance(6)) h += "Content-Type: text/plain\r\n";
+        const int lines = Chance(12) ? 0 : Pick(1, 2);
+        for (int i = 0; i < lines; ++i) {
+            h += std::string(headerNames[Chance(8) ? Pick(0, 3) : 0]) + ": form-data; ";
+            const std::string name = names[Chance(6) ? Pick(0, 6) : Pick(0, 1)];
+            const std::string file = fileNames[Pick(0, 4)];
+            h += Chance(2) ? name + (file.empty() ? "" : "; " + file) : (file.empty() ? name : file + "; " + name);
+            h += Chance(10) ? "\n" : "\r\n";
+        }
+        return h + "\r\n";
+    }
+
+    // Appends about `size` bytes of data to body.
+    void Data(std::string& body, const std::string& delimiter, int size) {
+        const size_t end = body.size() + static_cast<size_t>(size);
+        while (body.size() < end) {
+            if (Chance(3)) {
+                // Put the next piece right across a 1024-byte block boundary.
+                const size_t boundary = (body.size() / 1024 + 1) * 1024;
+                const size_t stop = boundary - static_cast<size_t>(Pick(0, static_cast<int>(delimiter.size()) + 4));
+                while (body.size() < stop && body.size() < end) body.push_back(Filler());
+            }
+            switch (Pick(0, 9)) {
+            case 0: body += "\r"; break;
+            case 1: body += "\r\n"; break;
+            case 2: body += "\r\r\n"; break;
+            case 3: body += "\r\n" + delimiter.substr(0, Pick(0, static_cast<int>(delimiter.size()))); break;
+            case 4: {
+                static const char* const tails[] = {"x", "-", "-x", "\r", "\rx", "\r\r\n", " ", "\n", "-\r\n"};
+                body += "\r\n" + delimiter + tails[Pick(0, 8)];
+                break;
+            }
+            case 5: body += delimiter; break;
+            case 6: body += "\n" + delimiter + "--"; break;
+            default:
+                for (int n = Pick(1, 40); n > 0; --n) body.push_back(Filler());
+            }
+        }
+    }
+
+    char Filler() {
+        static const char alphabet[] = "ab-\r\n\0\xff";
+        return Chance(4) ? static_cast<char>(Pick(0, 255)) : alphabet[Pick(0, 6)];
+    }
+
+    std::mt19937 random_;
+};
+
+struct Outcome {
+    FieldsView fields;
+    std::vector<FileView> files;
+    std::vector<std::vector<unsigned>> writes;  // per file, in order
+};
+
+// The parser reading through a buffer of the given size (0: unbuffered).
+Outcome ParseWithBuffer(const std::string& body, const std::string& boundary, uint32_t bufferSize) {
+    PostDataParser parser;
+    WriteRecorder recorder;
+    ByteBuffer buffer(ByteStream::kSynchronised, bufferSize);
+    for (char c : body) buffer.PutByte(static_cast<unsigned char>(c));
+    parser.contentType.Assign(("multipart/form-data; boundary=" + boundary).c_str());
+    parser.Parse(buffer);
+
+    Outcome out{Fields(parser), Files(parser), {}};
+    // Each file's writes are contiguous in the record: files are written
+    // one after the other.
+    size_t at = 0;
+    for (const StoredFile& file : StoredFiles(parser)) {
+        std::vector<unsigned> counts;
+        unsigned total = 0;
+        while (total < static_cast<unsigned>(file.size) && at < recorder.writes.size()) {
+            counts.push_back(recorder.writes[at].count);
+            total += recorder.writes[at++].count;
+        }
+        out.writes.push_back(counts);
+        EXPECT_EQ(file.size, static_cast<int32_t>(file.data.size()));
+    }
+    EXPECT_EQ(at, recorder.writes.size());
+    return out;
+}
+
+Outcome Expected(const std::string& body, const std::string& boundary) {
+    const reference::Result result = reference::Multipart(body, "--" + boundary).Parse();
+    Outcome out{result.fields, {}, {}};
+    for (const reference::File& file : result.files) {
+        out.files.push_back({file.fieldName, file.userPath, file.data});
+        out.writes.push_back(reference::ExpectedWrites(file.data.size(), 8192));
+    }
+    return out;
+}
+
+TEST(MultipartEquivalence, BulkParserMatchesByteWiseReferenceOnTrickyBodies) {
+    TempDirectory temp;
+    const int bodies = 600;
+    const std::string boundaries[] = {"AaB03x", "-", "----WebKitFormBoundary7MA4YWxkTrZu0gW", "--", "x"};
+    BodyGenerator generator(20240611);
+    size_t filesSeen = 0, valuesSeen = 0;
+    for (int i = 0; i < bodies; ++i) {
+        const std::string& boundary = boundaries[i % 5];
+        const std::string body = generator.Body("--" + boundary);
+        const Outcome expected = Expected(body, boundary);
+        for (uint32_t bufferSize : {1024u, 0u, 1u, 7u, 4096u}) {
+            if (bufferSize != 1024 && i % 4 != 0) continue;
+            const Outcome actual = ParseWithBuffer(body, boundary, bufferSize);
+            ASSERT_EQ(actual.fields, expected.fields) << "body " << i << ", buffer " << bufferSize;
+            ASSERT_EQ(actual.files, expected.files) << "body " << i << ", buffer " << bufferSize;
+            ASSERT_EQ(actual.writes, expected.writes) << "body " << i << ", buffer " << bufferSize;
+        }
+        filesSeen += expected.files.size();
+        for (const auto& field : expected.fields) valuesSeen += field.second.size();
+        ASSERT_TRUE(temp.Files().empty()) << "body " << i;
+    }
+    // The generator must reach the interesting cases, not just empty bodies.
+    EXPECT_GT(filesSeen, static_cast<size_t>(bodies / 4));
+    EXPECT_GT(valuesSeen, static_cast<size_t>(bodies));
+}
+
+}  // namespace

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "FileSeams.h"
+#include "MultipartHarness.h"
+#include "ReferenceMultipart.h"
+#include "XAlarm.h"
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+class MultipartFiles : public ::testing::Test {
+protected:
+    TempDirectory temp;
+
+    static std::string Bytes(size_t count, unsigned seed) {
+        std::mt19937 random(seed);
+        std::string data(count, '\0');
+        for (char& c : data) c = static_cast<char>(random() & 0xff);
+        return data;
+    }
+
+    // Parses body and returns the alarm that left the parse.
+    static XFileAlarm ParseExpectingAlarm(PostDataParser& parser, const std::string& body) {
+        try {
+            ParseMultipartBody(parser, body);
+        } catch (const XFileAlarm& alarm) {
+            return alarm;
+        }
+        ADD_FAILURE() << "no alarm";
+        return XFileAlarm("none", nullptr);
+    }
+
+    // Whether a descriptor is still open in this process.
+    static bool IsOpen(int fd) { return rt::Seek(fd, 0, SEEK_CUR) != -1; }
+
+    static std::string BaseName(const std::string& path) {
+        const size_t slash = path.find_last_of("/\\");
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+};
+
+TEST_F(MultipartFiles, EachFileHoldsExactlyItsPartsBytesUntilTheParserDies) {
+    std::string every;
+    for (int round = 0; round < 3; ++round)
+        for (int b = 0; b < 256; ++b) every.push_back(static_cast<char>(b));
+    const std::string tricky = "\r\n--AaB03\r\n\r\n--AaB03x-\r\r\n--AaB03xx\n\r";
+    const std::vector<std::string> datas = {every, Bytes(3 * 8192 + 5, 1), tricky, "", "\r"};
+
+    std::string body;
+    for (size_t i = 0; i < datas.size(); ++i)
+        body += Part("name=\"f" + std::to_string(i) + "\"; filename=\"file" + std::to_string(i) + ".bin\"", datas[i]);
+    body += Part("name=\"text\"", "between") + Closing();
+
+    std::set<std::string> created;
+    {
+        PostDataParser parser;
+        ParseMultipartBody(parser, body);
+        const std::vector<StoredFile> files = StoredFiles(parser);
+        ASSERT_EQ(files.size(), datas.size());
+        for (size_t i = 0; i < datas.size(); ++i) {
+            EXPECT_EQ(files[i].data, datas[i]) << i;
+            EXPECT_EQ(files[i].size, static_cast<int32_t>(datas[i].size())) << i;
+            EXPECT_EQ(files[i].tmpPath.rfind(temp.Path(), 0), 0u) << files[i].tmpPath;
+#ifndef _WIN32
+            struct stat info;
+            ASSERT_EQ(lstat(files[i].tmpPath.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0600u) << "owner-only permission";
+            EXPECT_TRUE(S_ISREG(info.st_mode));
+#endif
+            created.insert(BaseName(files[i].tmpPath));
+        }
+        EXPECT_EQ(created.size(), datas.size()) << "one file per part";
+        const std::vector<std::string> listed = temp.Files();
+        EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), created);
+    }
+    EXPECT_TRUE(temp.Files().empty());
+}
+
+TEST_F(MultipartFiles, FileDataReachesTheDescriptorIn8192ByteWrites) {
+    const std::vector<size_t> sizes = {0, 1, 8191, 8192, 8193, 20480, 3 * 8192};
+    std::string body = Part("name=\"t\"", Bytes(20000, 7));  // text parts write nothing
+    for (size_t i = 0; i < sizes.size(); ++i)
+        body += Part("name=\"f\"; filename=\"" + std::to_string(i) + "\"", Bytes(sizes[i], static_cast<unsigned>(i)));
+    body += Closing();
+
+    PostDataParser parser;
+    WriteRecorder recorder;
+    ParseMultipartBody(parser, body);
+    ASSERT_EQ(parser.files.Count(), sizes.size());
+
+    // Part by part, in body order: one file open at a time, full blocks while
+    // the data arrives and the rest once at the end of the part.
+    std::vector<unsigned> expected;
+    for (size_t size : sizes)
+        for (unsigned count : reference::ExpectedWrites(size, 8192)) expected.push_back(count);
+    EXPECT_EQ(recorder.Counts(), expected);
+    EXPECT_EQ(reference::ExpectedWrites(20480, 8192), (std::vector<unsigned>{8192, 8192, 4096}));
+    for (const WriteRecorder::Write& write : recorder.writes) EXPECT_FALSE(IsOpen(write.fd)) << "closed";
+}
+
+TEST_F(MultipartFiles, ExistingNamesAreNeverOpenedAndFreshOnesAreTried) {
+    const std::string taken = temp.Join("taken.tmp");
+    WriteWholeFile(taken, "keep me");
+    std::vector<std::string> names = {taken};
+#ifndef _WIN32
+    // A link planted under the next name must not be followed, nor may a
+    // dangling one create its target.
+    const std::string victim = temp.Join("victim");
+    WriteWholeFile(victim, "victim data");
+    ASSERT_EQ(symlink(victim.c_str(), temp.Join("link.tmp").c_str()), 0);
+    ASSERT_EQ(symlink(temp.Join("nowhere").c_str(), temp.Join("dangling.tmp").c_str()), 0);
+    names.push_back(temp.Join("link.tmp"));
+    names.push_back(temp.Join("dangling.tmp"));
+#endif
+    names.push_back(temp.Join("fresh.tmp"));
+    names.push_back(temp.Join("unused.tmp"));
+    {
+        PostDataParser parser;
+        ScriptedNames scripted(names);
+        ParseMultipartBody(parser, Part("name=\"f\"; filename=\"a.txt\"", "upload") + Closing());
+        ASSERT_EQ(parser.files.Count(), 1u);
+        EXPECT_EQ(Str(parser.files[0].tmpPath), temp.Join("fresh.tmp"));
+        EXPECT_EQ(ReadWholeFile(temp.Join("fresh.tmp")), "upload");
+        EXPECT_EQ(scripted.Used(), names.size() - 1);
+    }
+    EXPECT_EQ(ReadWholeFile(taken), "keep me");
+    EXPECT_FALSE(PathExists(temp.Join("fresh.tmp")));
+#ifndef _WIN32
+    EXPECT_EQ(ReadWholeFile(victim), "victim data");
+    EXPECT_FALSE(PathExists(temp.Join("nowhere")));
+#endif
+}
+
+TEST_F(MultipartFiles, TooManyTakenNamesRaiseWithTheLastPathAndStoreNothingOfThePart) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 20; ++i) {
+        names.push_back(temp.Join("taken" + std::to_string(i)));
+        WriteWholeFile(names.back(), "x");
+    }
+    PostDataParser parser;
+    ScriptedNames scripted(names);
+    const XFileAlarm alarm = ParseExpectingAlarm(
+        parser, Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"a.txt\"", "data") + Closing());
+    EXPECT_STREQ(alarm.Message(), "Unable to create file");
+    EXPECT_STREQ(alarm.Category(), "File System: ");
+    ASSERT_NE(alarm.Detail(), nullptr);
+    EXPECT_EQ(std::string(alarm.Detail()), names[15]) << "retries are bounded";
+    EXPECT_EQ(scripted.Used(), 16u);
+    EXPECT_EQ(parser.files.Count(), 0u);
+    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}}));
+    for (const std::string& name : names) EXPECT_EQ(ReadWholeFile(name), "x");
+}
+
+TEST_F(MultipartFiles, NoTemporaryNameRaisesWithoutDetail) {
+    PostDataParser parser;
+    ScriptedNames none({});
+    const XFileAlarm alarm = ParseExpectingAlarm(
+        parser, Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"a.txt\"", "data") + Closing());
+    EXPECT_STREQ(alarm.Message(), "Unable to create file");
+    EXPECT_EQ(alarm.Detail(), nullptr);
+    EXPECT_EQ(parser.files.Count(), 0u);
+    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}}));
+    EXPECT_TRUE(temp.Files().empty());
+}
+
+TEST_F(MultipartFiles, UncreatableTemporaryDirectoryRaisesAndStoresNothing) {
+    const std::string missing = temp.Join("missing");
+    TempDirectory::SetVariable(missing);
+    PostDataParser parser;
+    const XFileAlarm alarm = ParseExpectingAlarm(
+        parser, Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"a.txt\"", "data") + Part("name=\"b\"", "2"));
+    EXPECT_STREQ(alarm.Message(), "Unable to create file");
+#ifdef _WIN32
+    // This runtime yields no name at all for a missing directory.
+    EXPECT_EQ(alarm.Detail(), nullptr);
+#else
+    ASSERT_NE(alarm.Detail(), nullptr);
+    EXPECT_EQ(std::string(alarm.Detail()).rfind(missing + "/", 0), 0u) << alarm.Detail();
+#endif
+    EXPECT_EQ(parser.files.Count(), 0u);
+    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}}));
+    TempDirectory::SetVariable(temp.Path());
+}
+
+// A write that fails part-way through a file: the alarm leaves the parse
+// with no detail, the writer is closed, the record stays with the bytes
+// passed so far, later parts are not read, and destruction deletes the file.
+TEST_F(MultipartFiles, WriteFailingPartWayLeavesARecordThatIsStillDeleted) {
+    const std::string data = Bytes(50000, 3);
+    const std::string body = Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"big.bin\"", data) +
+                             Part("name=\"b\"", "2") + Closing();
+    {
+        PostDataParser parser;
+        WriteRecorder recorder(20000);
+        const XFileAlarm alarm = ParseExpectingAlarm(parser, body);
+        EXPECT_STREQ(alarm.Message(), "Unable to write file");
+        EXPECT_EQ(alarm.Detail(), nullptr);
+        ASSERT_EQ(parser.files.Count(), 1u);
+        // The third block goes out when byte 24577 arrives, and fails.
+        EXPECT_EQ(parser.files[0].size, 3 * 8192 + 1);
+        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192, 8192}));
+        EXPECT_FALSE(IsOpen(recorder.writes.back().fd));
+        const std::string tmpPath = Str(parser.files[0].tmpPath);
+        EXPECT_EQ(ReadWholeFile(tmpPath), data.substr(0, 20000));
+        EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}, {"f", {"big.bin"}}}));
+    }
+    EXPECT_TRUE(temp.Files().empty());
+}
+
+TEST_F(MultipartFiles, FailingFinalWriteRaisesFromTheClose) {
+    const std::string data = Bytes(10000, 4);
+    {
+        PostDataParser parser;
+        WriteRecorder recorder(9000);
+        const XFileAlarm alarm =
+            ParseExpectingAlarm(parser, Part("name=\"f\"; filename=\"a\"", data) + Part("name=\"b\"", "2"));
+        EXPECT_STREQ(alarm.Message(), "Unable to write file");
+        ASSERT_EQ(parser.files.Count(), 1u);
+        EXPECT_EQ(parser.files[0].size, 10000);
+        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 1808}));
+        EXPECT_FALSE(IsOpen(recorder.writes.back().fd));
+        EXPECT_EQ(parser.fields.Count(), 1u) << "the parse ends at the failed part";
+    }
+    EXPECT_TRUE(temp.Files().empty());
+}
+
+#ifndef _WIN32
+// The same failure from the system itself: a file-size limit makes the third
+// block's write come back short.
+TEST_F(MultipartFiles, FileSizeLimitEndsTheParseAndLeavesNoFileBehind) {
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 20000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    const std::string data = Bytes(50000, 5);
+    std::string tmpPath;
+    bool raised = false;
+    {
+        PostDataParser parser;
+        try {
+            ParseMultipartBody(parser, Part("name=\"f\"; filename=\"big\"", data) + Closing());
+        } catch (const XFileAlarm& alarm) {
+            raised = std::string(alarm.Message()) == "Unable to write file" && alarm.Detail() == nullptr;
+        }
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        ASSERT_EQ(parser.files.Count(), 1u);
+        EXPECT_EQ(parser.files[0].size, 3 * 8192 + 1);
+        tmpPath = Str(parser.files[0].tmpPath);
+        EXPECT_EQ(ReadWholeFile(tmpPath), data.substr(0, 20000));
+    }
+    EXPECT_TRUE(raised);
+    EXPECT_FALSE(PathExists(tmpPath));
+    EXPECT_TRUE(temp.Files().empty());
+}
+#endif
+
+}  // namespace
