@@ -50,6 +50,11 @@ expect_has "error line" "$answer" "/error.asp, line 6"
 expect_lacks "no partial page" "$answer" "before the error"
 expect_has "error logged" "$(cat "$STATE/host.log")" "script error in /error.asp, line 6"
 
+answer=$(fetch "$BASE/objects.asp?do=unknown")
+expect_eq "unknown ProgID status" 500 "$(status_of "$answer")"
+expect_has "unknown ProgID explained" "$answer" "invalid class string &quot;No.Such.Thing&quot;"
+expect_has "unknown ProgID line" "$answer" "/objects.asp, line 5"
+
 # Response.End, Redirect, Status and AddHeader.
 answer=$(fetch "$BASE/end.asp")
 expect_eq "End output" "before end" "$(head -n 1 <<<"$answer")"

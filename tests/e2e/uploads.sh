@@ -81,5 +81,13 @@ expect_has "sample page: content read back" "$answer" "&lt;b&gt;bold&lt;/b&gt; &
 expect_has "sample page: first bytes" "$answer" "3C 62 3E 62 6F 6C 64 3C 2F 62 3E 20 26 20 6D 6F"
 expect_no_temp "sample page"
 
+# The component's own error information reaches the user through the host.
+answer=$(fetch -F a=1 "$BASE/objects.asp?do=nostart")
+expect_eq "component error: status" 500 "$(status_of "$answer")"
+expect_has "component error: description" "$answer" "Function OnStartPage call missed"
+expect_has "component error: source" "$answer" "Tandervale.QORUpload"
+expect_has "component error: line" "$answer" "/objects.asp, line 9"
+expect_no_temp "component error"
+
 rm -rf "$work"
 finish
