@@ -140,13 +140,22 @@ bool HttpServer::Run() {
             std::lock_guard lock(mutex_);
             ++connections_;
         }
-        std::thread([this, client, remote = std::string(text)] {
-            Serve(client, remote);
+        try {
+            std::thread([this, client, remote = std::string(text)] {
+                try {
+                    Serve(client, remote);
+                } catch (...) {  // out of memory: this connection is dropped, the host goes on
+                }
+                closesocket(client);
+                std::lock_guard lock(mutex_);
+                --connections_;
+                idle_.notify_all();
+            }).detach();
+        } catch (...) {  // no thread to be had: drop this connection
             closesocket(client);
             std::lock_guard lock(mutex_);
             --connections_;
-            idle_.notify_all();
-        }).detach();
+        }
     }
     return true;
 }
@@ -271,7 +280,16 @@ HttpResponse HttpServer::RunPage(PageRequest& request) {
     auto state = std::make_shared<PageState>();
     if (compiled.error.empty()) {
         state->request = std::move(request);
-        pool_.Run([&](PageRunner& runner) { error = runner.Run(compiled, state); });
+        pool_.Run([&](PageRunner& runner) {
+            try {
+                error = runner.Run(compiled, state);
+            } catch (...) {  // out of memory: this page fails, the host goes on
+                error.failed = true;
+                error.code = E_OUTOFMEMORY;
+                error.description = L"The page host ran out of memory";
+                error.source = L"Page host";
+            }
+        });
         request = std::move(state->request);
     } else {
         error.failed = true;
