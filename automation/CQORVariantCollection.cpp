@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace qor {
 
@@ -29,6 +30,11 @@ HRESULT CQORVariantCollection::QueryInterface(REFIID iid, void** out) {
 void CQORVariantCollection::AppendValue(const VARIANT& value) {
     if (V_VT(&value) != VT_BSTR) RaiseFailure(E_INVALIDARG);
     values_.InsertAt(value, values_.count());
+}
+
+void CQORVariantCollection::AppendValue(UniqueVariant&& value) {
+    if (V_VT(value.get()) != VT_BSTR) RaiseFailure(E_INVALIDARG);
+    values_.Append(std::move(value));
 }
 
 HRESULT CQORVariantCollection::get_Item(VARIANT var, VARIANT* pVal) {

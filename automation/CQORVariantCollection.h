@@ -28,6 +28,8 @@ public:
 
     // Appends a copy of a VT_BSTR value; anything else raises E_INVALIDARG.
     void AppendValue(const VARIANT& value);
+    // The same, taking the value over instead of copying it.
+    void AppendValue(UniqueVariant&& value);
 
 private:
     CQORVariantCollection() : values_(16) {}

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <optional>
+#include <utility>
 
 namespace qor {
 namespace {
@@ -59,10 +60,28 @@ void CQORVariantDictionary::AppendEntry(const VARIANT& key, const VARIANT& value
     }
 }
 
+void CQORVariantDictionary::AppendEntry(UniqueVariant&& key, UniqueVariant&& value) {
+    if (V_VT(key.get()) != VT_BSTR) RaiseFailure(E_INVALIDARG);
+    UniqueVariant ownValue = std::move(value);
+    keys_.Append(std::move(key));
+    try {
+        values_.Append(std::move(ownValue));
+    } catch (...) {
+        keys_.DiscardLast();
+        throw;
+    }
+}
+
 void CQORVariantDictionary::SetMissingKeyValue(const VARIANT& value) {
     UniqueVariant copy;
     CopyVariant(*copy.get(), value);
     missingKeyValue_ = std::move(copy);
+}
+
+void CQORVariantDictionary::SwapContents(CQORVariantDictionary& other) noexcept {
+    keys_.Swap(other.keys_);
+    values_.Swap(other.values_);
+    std::swap(missingKeyValue_, other.missingKeyValue_);
 }
 
 HRESULT CQORVariantDictionary::get_Item(VARIANT var, VARIANT* pVal) {

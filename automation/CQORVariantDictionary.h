@@ -11,6 +11,8 @@
 #include "automation/VariantArray.h"
 #include "uploadLib.h"
 
+#include <utility>
+
 namespace qor {
 
 class CQORVariantDictionary : public DualDispatch<IQORVariantDictionary>, private ComObject {
@@ -33,8 +35,15 @@ public:
     // Appends a copy of key (VT_BSTR, else E_INVALIDARG) and of value; on
     // failure neither is added.
     void AppendEntry(const VARIANT& key, const VARIANT& value);
+    // The same, taking key and value over instead of copying them; on
+    // failure neither is added.
+    void AppendEntry(UniqueVariant&& key, UniqueVariant&& value);
     // What Item gives for a key or position that matches nothing.
     void SetMissingKeyValue(const VARIANT& value);
+    // Exchanges entries and missing-key value with other, which cannot fail:
+    // a refill built aside in a new dictionary is swapped in whole, so a
+    // failure while building leaves this dictionary as it was.
+    void SwapContents(CQORVariantDictionary& other) noexcept;
 
 protected:
     CQORVariantDictionary() : keys_(16), values_(16) {}
@@ -58,6 +67,11 @@ public:
 
     // Takes ownership of the new text; the old one is freed.
     void SetWholeFormText(UniqueBstr text) noexcept { wholeFormText_ = std::move(text); }
+    // Also exchanges the whole-form text.
+    void SwapContents(CQORFormDictionary& other) noexcept {
+        CQORVariantDictionary::SwapContents(other);
+        std::swap(wholeFormText_, other.wholeFormText_);
+    }
 
 private:
     CQORFormDictionary();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace qor {
 namespace {
@@ -60,10 +61,24 @@ void VariantArray::InsertAt(const VARIANT& value, ULONG index) {
     ++count_;
 }
 
+void VariantArray::Append(UniqueVariant&& value) {
+    if (count_ == capacity_) Grow(capacity_ ? capacity_ : 1);
+    // The slot may hold an old value.
+    ClearVariant(items_[count_]);
+    items_[count_] = value.release();
+    ++count_;
+}
+
 void VariantArray::DiscardLast() noexcept {
     if (count_ == 0) return;
     --count_;
     VariantClear(&items_[count_]);
+}
+
+void VariantArray::Swap(VariantArray& other) noexcept {
+    std::swap(items_, other.items_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(count_, other.count_);
 }
 
 }  // namespace qor

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "automation/ComHolders.h"
+
 namespace qor {
 
 class VariantArray {
@@ -26,12 +28,17 @@ public:
     // index at or beyond count() appends. A full array doubles first. On
     // failure nothing changes and the failure is raised.
     void InsertAt(const VARIANT& value, ULONG index);
+    // Appends value itself, without a copy: the array takes it over. On
+    // failure nothing changes and value stays with the caller.
+    void Append(UniqueVariant&& value);
     // Raises the capacity by n slots, keeping the elements.
     void Grow(ULONG n);
     // Forgets the elements without touching the slots.
     void ResetCount() noexcept { count_ = 0; }
     // Removes and releases the last element (undoes an append).
     void DiscardLast() noexcept;
+    // Exchanges the whole contents (slots, capacity, count) with other.
+    void Swap(VariantArray& other) noexcept;
 
 private:
     VARIANT* items_ = nullptr;

@@ -6,6 +6,7 @@ namespace qor {
 namespace {
 
 std::atomic<LONG> lockCount{0};
+HINSTANCE moduleInstance = nullptr;
 
 // Initialised before any code of the module runs (static initialisation of the
 // module image) and deleted when the module is unloaded.
@@ -30,6 +31,9 @@ ModuleCriticalSection criticalSection;
 void ModuleLock() noexcept { lockCount.fetch_add(1); }
 void ModuleUnlock() noexcept { lockCount.fetch_sub(1); }
 LONG ModuleLockCount() noexcept { return lockCount.load(); }
+
+void SetModuleInstance(HINSTANCE instance) noexcept { moduleInstance = instance; }
+HINSTANCE ModuleInstance() noexcept { return moduleInstance; }
 
 bool ModuleInitialized() noexcept { return criticalSection.initialized(); }
 

@@ -15,6 +15,10 @@ LONG ModuleLockCount() noexcept;
 // library must then refuse to load.
 bool ModuleInitialized() noexcept;
 
+// The loaded library's own handle, recorded by the load entry.
+void SetModuleInstance(HINSTANCE instance) noexcept;
+HINSTANCE ModuleInstance() noexcept;
+
 // Holds the module's critical section for its scope.
 class ModuleCriticalSectionGuard {
 public:

@@ -33,7 +33,13 @@ void PagedBytes::AddPage() {
     // The length is 32-bit: stop one page short of 4 GiB so it never wraps.
     if (pageCount_ >= UINT32_MAX / kPageSize) throw std::bad_alloc();
     if (pageCount_ == tableCapacity_) {
-        const uint32_t capacity = TableCapacityFor(pageCount_ + 1);
+        // Double the table (it is at least the next multiple of 16 entries):
+        // growing by a fixed step would copy the table quadratically often on
+        // bodies of hundreds of MiB. The first growth, to 32 entries at the
+        // 65,537th byte, is the same either way.
+        const uint32_t doubled = tableCapacity_ <= UINT32_MAX / 2 ? tableCapacity_ * 2 : UINT32_MAX;
+        const uint32_t needed = TableCapacityFor(pageCount_ + 1);
+        const uint32_t capacity = doubled > needed ? doubled : needed;
         auto** table = new unsigned char*[capacity];
         std::memcpy(table, pages_, pageCount_ * sizeof *pages_);
         delete[] pages_;

@@ -2,7 +2,8 @@
 #include <cstdint>
 
 // Growable byte array made of 4096-byte pages that never move; growth copies
-// only the page table, which grows in steps of 16 entries.
+// only the page table, whose capacity is a multiple of 16 entries and doubles
+// when it is full.
 class PagedBytes {
 public:
     static constexpr uint32_t kPageShift = 12;

@@ -338,6 +338,13 @@ TEST(PagedBytes, PagesAndTableGrowAtTheirBoundaries) {
     EXPECT_EQ(bytes.ByteAt(4096), 0xEE);
     EXPECT_EQ(bytes.ByteAt(65535), static_cast<unsigned char>(65535 * 7));
     EXPECT_EQ(bytes.ByteAt(65536), 0x5A);
+    // Later growth doubles the table, so a large body copies it only a
+    // logarithmic number of times.
+    for (uint32_t i = 65537; i <= 32 * 4096; ++i) bytes.PushByte(1);
+    EXPECT_EQ(bytes.TableCapacity(), 64u);
+    for (uint32_t i = 32 * 4096 + 1; i <= 64 * 4096; ++i) bytes.PushByte(1);
+    EXPECT_EQ(bytes.TableCapacity(), 128u);
+    EXPECT_EQ(bytes.PageCount(), 65u);
 
     PagedBytes none(0), odd(70000);
     EXPECT_EQ(none.PageCount(), 0u);

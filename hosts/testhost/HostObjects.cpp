@@ -87,7 +87,7 @@ HRESULT WINAPI HostScriptingContext::QueryInterface(REFIID iid, void** out) {
     if (iid != IID_IScriptingContext) return HostObject::QueryInterface(iid, out);
     if (out) *out = nullptr;
     const HRESULT result = State().Enter(HostStep::QueryScriptingContext);
-    if (FAILED(result)) return result;
+    if (FAILED(result) || State().NullAnswer(HostStep::QueryScriptingContext)) return result;
     const HRESULT hr = HostObject::QueryInterface(iid, out);
     return FAILED(hr) ? hr : result;
 }
@@ -97,6 +97,7 @@ HRESULT WINAPI HostScriptingContext::get_Request(IRequest** request) {
     const HRESULT result = State().Enter(HostStep::GetRequest);
     if (FAILED(result)) return result;
     if (!request) return E_POINTER;
+    if (State().NullAnswer(HostStep::GetRequest)) return result;
     auto* object = new (std::nothrow) HostRequest(SharedState());
     if (!object) return E_OUTOFMEMORY;
     *request = object;  // the creator's reference goes to the caller
@@ -111,6 +112,7 @@ HRESULT WINAPI HostRequest::get_ServerVariables(IRequestDictionary** dict) {
     const HRESULT result = State().Enter(HostStep::GetServerVariables);
     if (FAILED(result)) return result;
     if (!dict) return E_POINTER;
+    if (State().NullAnswer(HostStep::GetServerVariables)) return result;
     auto* object = new (std::nothrow) HostServerVariables(SharedState());
     if (!object) return E_OUTOFMEMORY;
     *dict = object;  // the creator's reference goes to the caller

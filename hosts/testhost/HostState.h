@@ -35,6 +35,7 @@ struct HostState {
     ULONG shortLength = 0;
     std::array<HRESULT, kHostStepCount> results{};
     std::array<int, kHostStepCount> calls{};
+    std::array<bool, kHostStepCount> nullAnswers{};
 
     LONG liveObjects = 0;
     int binaryReads = 0;
@@ -51,6 +52,7 @@ struct HostState {
         ++calls[index];
         return results[index];
     }
+    bool NullAnswer(HostStep step) const { return nullAnswers[static_cast<size_t>(step)]; }
 };
 
 }  // namespace testhost

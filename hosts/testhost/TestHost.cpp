@@ -33,6 +33,10 @@ void TestHost::SetStepResult(HostStep step, HRESULT result) {
     state_->results[static_cast<size_t>(step)] = result;
 }
 
+void TestHost::SetNullAnswer(HostStep step, bool null) {
+    state_->nullAnswers[static_cast<size_t>(step)] = null;
+}
+
 ComPtr<IUnknown> TestHost::NewScriptingContext() {
     IScriptingContext* context = new HostScriptingContext(state_);
     return ComPtr<IUnknown>::Attach(context);

@@ -57,6 +57,9 @@ public:
     // call fail and hand out nothing; a success code (S_FALSE) comes back with
     // the normal answer; S_OK restores the default.
     void SetStepResult(HostStep step, HRESULT result);
+    // Makes the step succeed but hand out a null object, as a faulty host
+    // might: QueryScriptingContext, GetRequest and GetServerVariables.
+    void SetNullAnswer(HostStep step, bool null = true);
 
     // A new scripting context, as a page host passes it to OnStartPage.
     // Every get_Request and get_ServerVariables makes a new object too, so

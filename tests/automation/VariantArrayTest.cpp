@@ -57,6 +57,26 @@ TEST_F(VariantArrayTest, ResetCountKeepsOldSlotsUntilOverwrittenOrDestroyed) {
     for (RefProbe* probe : {&first, &second, &third}) EXPECT_EQ(probe->refs(), 1) << "released with the array";
 }
 
+TEST_F(VariantArrayTest, AppendTakesTheValueOverAndReleasesStaleSlots) {
+    RefProbe stale, taken;
+    {
+        VariantArray array(1);
+        array.InsertAt(*Object(&stale).get(), 0);
+        array.ResetCount();
+        UniqueVariant text = Bstr(L"t");
+        const BSTR original = V_BSTR(text.get());
+        array.Append(std::move(text));
+        EXPECT_EQ(V_VT(text.get()), VT_EMPTY) << "the value changed owner";
+        EXPECT_EQ(V_BSTR(&array[0]), original) << "no copy was made";
+        EXPECT_EQ(stale.refs(), 1) << "the stale value in the slot was released";
+        array.Append(Object(&taken));  // full: grows first
+        EXPECT_EQ(array.capacity(), 2u);
+        EXPECT_EQ(taken.refs(), 2);
+        EXPECT_EQ(Text(array[0]), L"t");
+    }
+    EXPECT_EQ(taken.refs(), 1);
+}
+
 TEST_F(VariantArrayTest, FailedCopyChangesNothing) {
     FailingRecordInfo record;
     {

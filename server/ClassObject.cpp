@@ -1,0 +1,82 @@
+#include "ClassObject.h"
+
+#include <atomic>
+#include <new>
+
+#include "automation/ComHolders.h"
+#include "server/Module.h"
+#include "upload/UploadFactory.h"
+#include "uploadLib.h"
+
+namespace qor {
+namespace {
+
+// Shared by every apartment that asks for it, so its count is atomic. It does
+// not hold a module lock: the module itself keeps it until unload.
+class UploadClassObject final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+        *out = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG refs = --refs_;
+        if (refs == 0) delete this;
+        return refs;
+    }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        // An aggregating caller must ask for the inner unknown.
+        if (outer && iid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+        return CreateUploadObject(outer, iid, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock) ModuleLock();
+        else ModuleUnlock();
+        return S_OK;
+    }
+
+private:
+    ~UploadClassObject() = default;
+    std::atomic<ULONG> refs_{0};
+};
+
+// The object table's one entry: the cached class object of CQORUpload.
+std::atomic<IClassFactory*> cachedClassObject{nullptr};
+
+}  // namespace
+
+HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept {
+    if (!ModuleInitialized()) return E_UNEXPECTED;
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (clsid != CLSID_CQORUpload) return CLASS_E_CLASSNOTAVAILABLE;
+
+    IClassFactory* classObject = cachedClassObject.load();
+    if (!classObject) {
+        ModuleCriticalSectionGuard guard;
+        classObject = cachedClassObject.load();
+        if (!classObject) {
+            classObject = new (std::nothrow) UploadClassObject;
+            if (!classObject) return E_OUTOFMEMORY;
+            classObject->AddRef();  // the module's reference, dropped at unload
+            cachedClassObject.store(classObject);
+        }
+    }
+    HRESULT hr = classObject->QueryInterface(iid, out);
+    if (SUCCEEDED(hr) && !*out) return CLASS_E_CLASSNOTAVAILABLE;
+    return hr;
+}
+
+void ReleaseClassObject() noexcept {
+    if (IClassFactory* classObject = cachedClassObject.exchange(nullptr)) classObject->Release();
+}
+
+}  // namespace qor

@@ -1,0 +1,204 @@
+// Uploaded files as scripts see them: Files entries in body order, temporary
+// files that live exactly as long as the upload object, and what a file that
+// cannot be stored does to the call.
+#include "UploadTestSupport.h"
+
+#include "AlarmReport.h"
+#include "XAlarm.h"
+
+#include <stdlib.h>
+
+#include <optional>
+
+namespace upload_test {
+namespace {
+
+struct Part {
+    std::string name;
+    std::optional<std::string> fileName;
+    std::string data;
+};
+
+std::string MultipartBody(const std::string& boundary, std::initializer_list<Part> parts) {
+    std::string body;
+    for (const Part& part : parts) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + part.name + "\"";
+        if (part.fileName) body += "; filename=\"" + *part.fileName + "\"\r\nContent-Type: application/octet-stream";
+        body += "\r\n\r\n" + part.data + "\r\n";
+    }
+    return body + "--" + boundary + "--\r\n";
+}
+
+std::wstring MultipartType(const std::wstring& boundary) { return L"multipart/form-data; boundary=" + boundary; }
+
+std::string ReadFileBytes(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << "cannot open the temporary file";
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool InTempDirectory(const std::wstring& path) {
+    const std::wstring directory = TempDirectory() + L"\\";
+    return CompareStringOrdinal(path.c_str(), static_cast<int>(directory.size()), directory.c_str(),
+                                static_cast<int>(directory.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Points the runtime's temporary names at a directory that does not exist
+// while it lives, so that no temporary file can be created.
+class UnusableTempDirectory {
+public:
+    UnusableTempDirectory() { _wputenv_s(L"TMP", (TempDirectory() + L"\\missing").c_str()); }
+    ~UnusableTempDirectory() { _wputenv_s(L"TMP", TempDirectory().c_str()); }
+};
+
+const std::string kBinary("\0\x01\xFF\r\n--x\r\n\x80", 11);
+
+}  // namespace
+
+TEST_F(UploadTest, FilePartsBecomeFilesEntriesInBodyOrder) {
+    ComPtr<IQORUpload> upload = NewUpload();
+    ASSERT_EQ(Start(upload.get()), S_OK);
+    const std::string body = MultipartBody("xyz", {
+                                                      {"t", std::nullopt, "hello"},
+                                                      {"f", "C:\\docs\\a.txt", "AAA\r\nx"},
+                                                      {"f", "b.bin", kBinary},
+                                                      {"g", "empty.txt", ""},
+                                                      {"h", "", "skipped: no file chosen"},
+                                                  });
+    ASSERT_EQ(Post(upload.get(), MultipartType(L"xyz"), body), S_OK);
+
+    EXPECT_EQ(ReadForm(upload.get()), Fields(L"t=hello;f=C:\\docs\\a.txt,b.bin;g=empty.txt",
+                                             {{L"t", {L"hello"}}, {L"f", {L"C:\\docs\\a.txt", L"b.bin"}},
+                                              {L"g", {L"empty.txt"}}}));
+    const std::vector<FileView> files = ReadFiles(upload.get());
+    ASSERT_EQ(files.size(), 3u);
+    const std::wstring keys[] = {L"f", L"f", L"g"}, users[] = {L"C:\\docs\\a.txt", L"b.bin", L"empty.txt"};
+    const std::string contents[] = {"AAA\r\nx", kBinary, ""};
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(files[i].key, keys[i]);
+        EXPECT_EQ(files[i].userPath, users[i]);
+        EXPECT_EQ(files[i].size, static_cast<LONG>(contents[i].size()));
+        EXPECT_TRUE(InTempDirectory(files[i].tmpPath)) << testing::PrintToString(files[i].tmpPath);
+        EXPECT_EQ(ReadFileBytes(files[i].tmpPath), contents[i]);
+    }
+    EXPECT_NE(files[0].tmpPath, files[1].tmpPath);
+    EXPECT_EQ(TempFileCount(), 3u);
+
+    // By name the first of two equal keys answers; by position each one.
+    ComPtr<IQORVariantDictionary> dictionary;
+    ASSERT_EQ(upload->get_Files(dictionary.put()), S_OK);
+    UniqueVariant byName, second;
+    ASSERT_EQ(dictionary->get_Item(*Text(L"f").get(), byName.put()), S_OK);
+    ASSERT_EQ(dictionary->get_Item(*Int(2).get(), second.put()), S_OK);
+    NamedCall path = CallByName(V_DISPATCH(byName.get()), L"UserPath", DISPATCH_PROPERTYGET);
+    EXPECT_EQ(TextOf(*path.result.get()), L"C:\\docs\\a.txt");
+    path = CallByName(V_DISPATCH(second.get()), L"UserPath", DISPATCH_PROPERTYGET);
+    EXPECT_EQ(TextOf(*path.result.get()), L"b.bin");
+    UniqueVariant none;
+    ASSERT_EQ(dictionary->get_Item(*Text(L"h").get(), none.put()), S_OK);
+    EXPECT_EQ(V_VT(none.get()), VT_EMPTY);
+}
+
+TEST_F(UploadTest, TemporaryFilesLiveAsLongAsTheUploadObject) {
+    ComPtr<IQORVariantDictionary> files;
+    ComPtr<IQORFileInfo> info;
+    std::vector<FileView> stored;
+    {
+        ComPtr<IQORUpload> upload = NewUpload();
+        ASSERT_EQ(Start(upload.get()), S_OK);
+        ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), MultipartBody("b", {{"f", "one.txt", "1"}})), S_OK);
+        // A later body adds its files; the earlier ones stay where they are.
+        ASSERT_EQ(Post(upload.get(), MultipartType(L"b"),
+                       MultipartBody("b", {{"f", "two.txt", "22"}, {"t", std::nullopt, "x"}})),
+                  S_OK);
+        stored = ReadFiles(upload.get());
+        ASSERT_EQ(stored.size(), 2u);
+        EXPECT_EQ(stored[0].userPath, L"one.txt");
+        EXPECT_EQ(stored[1].userPath, L"two.txt");
+        EXPECT_EQ(ReadFileBytes(stored[0].tmpPath), "1");
+        EXPECT_EQ(ReadForm(upload.get()).text, L"f=one.txt,two.txt;t=x");
+
+        EXPECT_EQ(upload->OnEndPage(), S_OK);
+        EXPECT_TRUE(FileExists(stored[0].tmpPath)) << "ending the page keeps the files";
+        EXPECT_TRUE(FileExists(stored[1].tmpPath));
+
+        ASSERT_EQ(upload->get_Files(files.put()), S_OK);
+        UniqueVariant value;
+        ASSERT_EQ(files->get_Item(*Int(2).get(), value.put()), S_OK);
+        ASSERT_EQ(V_DISPATCH(value.get())->QueryInterface(IID_IQORFileInfo, info.put_void()), S_OK);
+    }
+    // The upload object is gone; what the script still holds keeps answering,
+    // but the files it names are deleted.
+    EXPECT_EQ(TempFileCount(), 0u);
+    EXPECT_FALSE(FileExists(stored[0].tmpPath));
+    EXPECT_FALSE(FileExists(stored[1].tmpPath));
+    UniqueBstr tmpPath;
+    ASSERT_EQ(info->get_TmpPath(tmpPath.put()), S_OK);
+    EXPECT_EQ(std::wstring(tmpPath.get(), tmpPath.length()), stored[1].tmpPath);
+    LONG count = 0;
+    EXPECT_EQ(files->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 2);
+}
+
+TEST_F(UploadTest, AFileThatCannotBeStoredFailsTheCallAndChangesNoResult) {
+    ComPtr<IQORUpload> upload = NewUpload();
+    ASSERT_EQ(Start(upload.get()), S_OK);
+    ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), MultipartBody("b", {{"f", "kept.txt", "k"}})), S_OK);
+    const FormView form = ReadForm(upload.get());
+    const std::vector<FileView> files = ReadFiles(upload.get());
+    {
+        UnusableTempDirectory unusable;
+        const HRESULT hr = Post(upload.get(), MultipartType(L"b"),
+                                MultipartBody("b", {{"t", std::nullopt, "before"}, {"g", "lost.txt", "data"}}));
+        EXPECT_EQ(hr, E_FAIL);
+    }
+    const ErrorInfo error = TakeErrorInfo();
+    EXPECT_EQ(error.description, L"File System: Unable to create file");
+    EXPECT_EQ(error.source, L"");
+    EXPECT_EQ(ReadForm(upload.get()), form);
+    EXPECT_EQ(ReadFiles(upload.get()), files);
+    EXPECT_EQ(ReadFileBytes(files[0].tmpPath), "k");
+    EXPECT_EQ(TempFileCount(), 1u);
+    EXPECT_EQ(host.LiveObjects(), 1) << "the failed call's host references are released";
+
+    // The object stays usable, and its files still go with it.
+    ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), MultipartBody("b", {{"g", "new.txt", "n"}})), S_OK);
+    EXPECT_EQ(ReadFiles(upload.get()).size(), 2u);
+    upload.reset();
+    EXPECT_EQ(TempFileCount(), 0u);
+}
+
+TEST_F(UploadTest, AnAlarmIsDescribedByCategoryMessageAndDetail) {
+    EXPECT_EQ(ReportAlarm(XFileAlarm("Unable to create file", "C:\\Temp\\t1a2.tmp")), E_FAIL);
+    EXPECT_EQ(TakeErrorInfo().description, L"File System: Unable to create file: C:\\Temp\\t1a2.tmp");
+    EXPECT_EQ(ReportAlarm(XFileAlarm("Unable to write file", nullptr)), E_FAIL);
+    EXPECT_EQ(TakeErrorInfo().description, L"File System: Unable to write file");
+}
+
+TEST_F(UploadTest, TheBoundaryIsReadInTheThreadCodePage) {
+    // U+0416 is 0xC6 in code page 1251 and has no form in 1252, where it
+    // becomes the default character "?".
+    const std::wstring boundary = L"\u0416\u0416";
+    ComPtr<IQORUpload> upload = NewUpload();
+    ASSERT_EQ(Start(upload.get()), S_OK);
+
+    const LCID saved = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT)));
+    const HRESULT cyrillic = Post(upload.get(), MultipartType(boundary), MultipartBody("\xC6\xC6", {{"a", std::nullopt, "1"}}));
+    SetThreadLocale(saved);
+    ASSERT_EQ(cyrillic, S_OK);
+    EXPECT_EQ(ReadForm(upload.get()), Fields(L"a=1", {{L"a", {L"1"}}}));
+
+    ASSERT_EQ(GetACP(), 1252u) << "the run's locale did not reach the process";
+    ASSERT_EQ(Post(upload.get(), MultipartType(boundary), MultipartBody("??", {{"a", std::nullopt, "2"}})), S_OK);
+    EXPECT_EQ(ReadForm(upload.get()), Fields(L"a=1,2", {{L"a", {L"1", L"2"}}}));
+}
+
+}  // namespace upload_test

@@ -1,0 +1,23 @@
+#include "AlarmReport.h"
+
+#include "ReportError.h"
+#include "XAlarm.h"
+
+#include <new>
+#include <string>
+
+HRESULT ReportAlarm(const XAlarm& alarm) noexcept {
+    try {
+        std::string description;
+        if (alarm.Category()) description += alarm.Category();
+        if (alarm.Message()) description += alarm.Message();
+        if (alarm.Detail()) {
+            description += ": ";
+            description += alarm.Detail();
+        }
+        return ReportError(description.c_str(), E_FAIL, GUID_NULL);
+    } catch (const std::bad_alloc&) {
+        // The fixed message at least, when the joined text cannot be had.
+        return ReportError(alarm.Message() ? alarm.Message() : "", E_FAIL, GUID_NULL);
+    }
+}

@@ -1,0 +1,316 @@
+#include "CQORUpload.h"
+
+#include "AlarmReport.h"
+#include "ByteBuffer.h"
+#include "ReportError.h"
+#include "ThreadCodePage.h"
+#include "UploadFactory.h"
+#include "XAlarm.h"
+#include "automation/Arguments.h"
+#include "automation/AutomationFailure.h"
+#include "automation/CQORFileInfo.h"
+#include "automation/CQORVariantCollection.h"
+#include "automation/VariantOps.h"
+
+#include <asptlb.h>
+
+#include <new>
+#include <string>
+#include <string_view>
+
+namespace qor {
+namespace {
+
+// What scripts see in the error description.
+constexpr const char kNoScriptingContext[] = "Can't obtain ScriptingContext";
+constexpr const char kNoRequest[] = "Can't obtain Request object";
+constexpr const char kNotStarted[] = "Function OnStartPage call missed";
+constexpr const char kNoServerVariables[] = "Can't obtain server variables";
+constexpr const char kNoContentType[] = "Can't obtain content-type";
+constexpr const char kNoTotalBytes[] = "Can't obtain total bytes";
+constexpr const char kNoBinaryRead[] = "Can't call BinaryRead";
+constexpr const char kContentTypeNotText[] = "Can't convert content-type";
+constexpr const char kBodyNotStored[] = "Can't store the request body";
+constexpr const char kBodyNotParsed[] = "Can't parse the request body";
+constexpr const char kResultsNotBuilt[] = "Can't build Form and Files";
+
+constexpr uint32_t kBodyBufferSize = 1024;
+
+HRESULT Report(const char* description, HRESULT result) noexcept {
+    return ReportError(description, result, GUID_NULL);
+}
+
+// The array of a BinaryRead answer, held directly or by reference; null when
+// it holds none. Anything but a one-dimensional array of bytes is a type
+// mismatch.
+HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept {
+    *out = nullptr;
+    SAFEARRAY* array = nullptr;
+    if (V_VT(&answer) == (VT_ARRAY | VT_UI1))
+        array = V_ARRAY(&answer);
+    else if (V_VT(&answer) == (VT_BYREF | VT_ARRAY | VT_UI1))
+        array = V_ARRAYREF(&answer) ? *V_ARRAYREF(&answer) : nullptr;
+    else
+        return DISP_E_TYPEMISMATCH;
+    if (array && (SafeArrayGetDim(array) != 1 || SafeArrayGetElemsize(array) != 1)) return DISP_E_TYPEMISMATCH;
+    *out = array;
+    return S_OK;
+}
+
+// Locks a safe array's data for reading while it lives.
+class ArrayData {
+public:
+    explicit ArrayData(SAFEARRAY* array) noexcept : array_(array) {
+        result_ = SafeArrayAccessData(array_, &data_);
+    }
+    ~ArrayData() {
+        if (SUCCEEDED(result_)) SafeArrayUnaccessData(array_);
+    }
+    ArrayData(const ArrayData&) = delete;
+    ArrayData& operator=(const ArrayData&) = delete;
+
+    HRESULT result() const noexcept { return result_; }
+    const unsigned char* bytes() const noexcept { return static_cast<const unsigned char*>(data_); }
+
+private:
+    SAFEARRAY* array_;
+    void* data_ = nullptr;
+    HRESULT result_;
+};
+
+// Appends the first `total` bytes of the array to the buffer, or all it holds
+// when it holds fewer: nothing past the array is ever read. Raises
+// std::bad_alloc when the buffer cannot grow.
+HRESULT CopyBody(SAFEARRAY* array, LONG total, ByteBuffer& buffer) {
+    if (!array || total <= 0) return S_OK;
+    const ULONG held = array->rgsabound[0].cElements;
+    const ULONG count = held < static_cast<ULONG>(total) ? held : static_cast<ULONG>(total);
+    if (count == 0) return S_OK;
+    ArrayData data(array);
+    if (FAILED(data.result())) return data.result();
+    buffer.PutBytes(data.bytes(), count);
+    return S_OK;
+}
+
+// The parser keeps the body it reads only for the length of one Parse.
+class ParseBodyScope {
+public:
+    explicit ParseBodyScope(PostDataParser& parser) noexcept : parser_(parser) {}
+    ~ParseBodyScope() { parser_.body = nullptr; }
+    ParseBodyScope(const ParseBodyScope&) = delete;
+    ParseBodyScope& operator=(const ParseBodyScope&) = delete;
+
+private:
+    PostDataParser& parser_;
+};
+
+UniqueVariant TextVariant(const ByteString& text) { return BstrVariant(ToAutomationString(text.Text())); }
+
+}  // namespace
+
+CQORUpload::CQORUpload(IUnknown* outer) : inner_(*this), controlling_(outer ? outer : &inner_) {}
+
+CQORUpload::~CQORUpload() {
+    // Dictionaries a script still holds live on, and so do their file infos;
+    // the temporary files they name die with the parser, right after this body.
+    form_.reset();
+    files_.reset();
+    request_.reset();
+}
+
+HRESULT CQORUpload::Create(IUnknown* outer, REFIID iid, void** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    // An aggregate can hold its inner object only by the inner unknown; any
+    // other interface would count its reference on the outer object.
+    if (outer && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+
+    CQORUpload* object = nullptr;
+    try {
+        object = new CQORUpload(outer);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+    // The temporary reference keeps the object alive while it is completed;
+    // dropping it destroys the object when anything failed.
+    object->inner_.AddRef();
+    HRESULT hr = object->CreateDictionaries();
+    if (SUCCEEDED(hr)) hr = object->inner_.QueryInterface(iid, out);
+    object->inner_.Release();
+    return hr;
+}
+
+HRESULT CQORUpload::CreateDictionaries() noexcept {
+    try {
+        form_ = CQORFormDictionary::Create();
+        files_ = CQORVariantDictionary::Create();
+        return S_OK;
+    } catch (const AutomationFailure& failure) {
+        return failure.code();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT CQORUpload::InnerUnknown::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown)) {
+        *out = static_cast<IUnknown*>(this);
+    } else if (IsEqualIID(iid, IID_IQORUpload) || IsEqualIID(iid, IID_IDispatch)) {
+        *out = static_cast<IQORUpload*>(&owner_);
+    } else {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    static_cast<IUnknown*>(*out)->AddRef();
+    return S_OK;
+}
+
+ULONG CQORUpload::InnerUnknown::AddRef() { return owner_.AddRefImpl(); }
+ULONG CQORUpload::InnerUnknown::Release() { return owner_.ReleaseImpl(); }
+
+HRESULT CQORUpload::QueryInterface(REFIID iid, void** out) { return controlling_->QueryInterface(iid, out); }
+
+HRESULT CQORUpload::OnStartPage(IUnknown* piUnk) {
+    if (!piUnk) return E_POINTER;
+    ComPtr<IScriptingContext> context;
+    HRESULT hr = piUnk->QueryInterface(IID_IScriptingContext, context.put_void());
+    if (FAILED(hr) || !context) return Report(kNoScriptingContext, hr);
+
+    // A new page replaces the Request of the last one, which goes first.
+    request_.reset();
+    IRequest* request = nullptr;
+    hr = context->get_Request(&request);
+    // What a failed call wrote is not a reference of ours.
+    if (FAILED(hr)) return Report(kNoRequest, hr);
+    request_ = ComPtr<IRequest>::Attach(request);
+    started_ = true;
+    return S_OK;
+}
+
+HRESULT CQORUpload::OnEndPage() {
+    started_ = false;
+    request_.reset();
+    return S_OK;
+}
+
+HRESULT CQORUpload::ProcessPostData() {
+    // A started page whose host handed out no Request has nothing to read.
+    if (!started_ || !request_) return Report(kNotStarted, 0);
+    const char* interrupted = kBodyNotStored;  // what an exception breaks off
+    try {
+        if (HRESULT hr = ReadAndParse(interrupted); FAILED(hr)) return hr;
+        interrupted = kResultsNotBuilt;
+        RebuildResults();
+        return S_OK;
+    } catch (const XAlarm& alarm) {
+        // A temporary file that cannot be created or written: its own text
+        // says what happened and to which file.
+        return ReportAlarm(alarm);
+    } catch (const AutomationFailure& failure) {
+        return Report(interrupted, failure.code());
+    } catch (const std::bad_alloc&) {
+        return Report(interrupted, E_OUTOFMEMORY);
+    } catch (...) {
+        return Report(interrupted, E_UNEXPECTED);
+    }
+}
+
+// Host failures are reported here and returned; exceptions leave with
+// `interrupted` naming the work they broke off. Every host reference and
+// variant of the call, and the body buffer, are gone when it returns.
+HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
+    // Held for the call, so a host that ends the page meanwhile cannot pull
+    // the Request away underneath it.
+    const ComPtr<IRequest> request = request_;
+
+    ComPtr<IRequestDictionary> variables;
+    HRESULT hr = request->get_ServerVariables(variables.put());
+    if (FAILED(hr) || !variables) return Report(kNoServerVariables, hr);
+
+    UniqueVariant key = BstrVariant(UniqueBstr(SysAllocString(L"CONTENT_TYPE")));
+    if (!V_BSTR(key.get())) return Report(kNoContentType, E_OUTOFMEMORY);
+    UniqueVariant contentType;
+    hr = variables->get_Item(*key.get(), contentType.put());
+    if (FAILED(hr)) return Report(kNoContentType, hr);
+    if (V_VT(contentType.get()) != VT_BSTR) {
+        hr = VariantChangeType(contentType.get(), contentType.get(), 0, VT_BSTR);
+        if (FAILED(hr)) return Report(kContentTypeNotText, hr);
+    }
+
+    LONG total = 0;
+    hr = request->get_TotalBytes(&total);
+    if (FAILED(hr)) return Report(kNoTotalBytes, hr);
+
+    UniqueVariant answer;
+    {
+        UniqueVariant count;
+        V_VT(count.get()) = VT_I4;
+        V_I4(count.get()) = total;
+        hr = request->BinaryRead(count.get(), answer.put());
+    }  // whatever the host wrote back into the count is not used
+    if (FAILED(hr)) return Report(kNoBinaryRead, hr);
+    SAFEARRAY* bytes = nullptr;
+    if (FAILED(hr = ByteArrayOf(*answer.get(), &bytes))) return Report(kNoBinaryRead, hr);
+
+    ByteBuffer body(ByteStream::kSynchronised, kBodyBufferSize);
+    if (FAILED(hr = CopyBody(bytes, total, body))) return Report(kNoBinaryRead, hr);
+
+    // Characters without a mapping become the code page's default character;
+    // text that does not convert at all counts as no content type.
+    const BSTR wide = V_BSTR(contentType.get());
+    std::string narrow;
+    hr = AnsiFromWide(ThreadAnsiCodePage(), std::wstring_view(wide ? wide : L"", SysStringLen(wide)), narrow);
+    if (hr == E_OUTOFMEMORY) return Report(kContentTypeNotText, hr);
+    if (FAILED(hr)) narrow.clear();
+
+    interrupted = kBodyNotParsed;
+    parser_.contentType.Assign(narrow.c_str());
+    ParseBodyScope scope(parser_);
+    parser_.Parse(body);
+    return S_OK;
+}
+
+// Both dictionaries are built aside and swapped in together, so a failure part
+// way leaves Form and Files exactly as they were. The new strings and objects
+// are handed over, not copied: each ends with the one reference or the one
+// copy that its dictionary or collection owns.
+void CQORUpload::RebuildResults() {
+    auto form = CQORFormDictionary::Create();
+    // All names missing from this parse share one empty collection.
+    form->SetMissingKeyValue(*DispatchVariant(CQORVariantCollection::Create().get()).get());
+    form->SetWholeFormText(ToAutomationString(parser_.FormText().Text()));
+    for (const FormField& field : parser_.fields) {
+        auto values = CQORVariantCollection::Create();
+        for (const ByteString& value : field.values) values->AppendValue(TextVariant(value));
+        form->AppendEntry(TextVariant(field.name), DispatchVariant(values.get()));
+    }
+
+    auto files = CQORVariantDictionary::Create();
+    for (const UploadedFile& file : parser_.files) {
+        auto info = CQORFileInfo::Create(ToAutomationString(file.userPath.Text()),
+                                         ToAutomationString(file.tmpPath.Text()), file.size);
+        files->AppendEntry(TextVariant(file.fieldName), DispatchVariant(info.get()));
+    }
+
+    form_->SwapContents(*form.get());
+    files_->SwapContents(*files.get());
+}
+
+HRESULT CQORUpload::get_Form(IQORVariantDictionary** pVal) {
+    return form_->QueryInterface(IID_IQORVariantDictionary, reinterpret_cast<void**>(pVal));
+}
+
+HRESULT CQORUpload::get_Files(IQORVariantDictionary** pVal) {
+    return files_->QueryInterface(IID_IQORVariantDictionary, reinterpret_cast<void**>(pVal));
+}
+
+}  // namespace qor
+
+HRESULT CreateUploadObject(IUnknown* outer, REFIID iid, void** out) noexcept {
+    return qor::CQORUpload::Create(outer, iid, out);
+}
