@@ -143,17 +143,11 @@ HRESULT CQORUpload::Create(IUnknown* outer, REFIID iid, void** out) noexcept {
 }
 
 HRESULT CQORUpload::CreateDictionaries() noexcept {
-    try {
+    return CallBoundary([&] {
         form_ = CQORFormDictionary::Create();
         files_ = CQORVariantDictionary::Create();
         return S_OK;
-    } catch (const AutomationFailure& failure) {
-        return failure.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CQORUpload::InnerUnknown::QueryInterface(REFIID iid, void** out) {
