@@ -1,0 +1,58 @@
+#pragma once
+// The HTTP/1.1 side of the page host: listens on 127.0.0.1, reads each
+// request (head, then the whole body, bounded) on a thread of its own, serves
+// static files from the site directory and hands .asp pages to the workers.
+// One request per connection.
+#include <winsock2.h>  // before <windows.h>, which WorkerPool.h brings
+
+#include "WorkerPool.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace pagehost {
+
+struct ServerOptions {
+    int port = 8080;
+    std::wstring siteRoot;                     // Windows path, no trailing separator
+    uint64_t maxBodyBytes = 64ull << 20;       // larger bodies are answered 413
+    int workers = 3;
+    int maxConnections = 64;
+    std::wstring portFile;                     // where to write the bound port, if set
+};
+
+struct HttpResponse {
+    std::string status = "200 OK";
+    std::string contentType = "text/html; charset=utf-8";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    bool headOnly = false;
+};
+
+class HttpServer {
+public:
+    explicit HttpServer(ServerOptions options);
+    ~HttpServer();
+
+    // Serves until Stop; false when the port cannot be opened.
+    bool Run();
+    void Stop();
+
+private:
+    void Serve(SOCKET client, std::string remote);
+    HttpResponse Handle(PageRequest& request);
+    HttpResponse RunPage(PageRequest& request);
+
+    ServerOptions options_;
+    WorkerPool pool_;
+    std::atomic<SOCKET> listener_{INVALID_SOCKET};
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    int connections_ = 0;
+};
+
+}  // namespace pagehost

@@ -1,0 +1,51 @@
+#pragma once
+// Everything one page run shares: the request as it arrived, the response
+// being built, and the objects the page created. Lives on one worker thread.
+#include "ComHolders.h"
+#include "HttpHead.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace pagehost {
+
+struct PageRequest {
+    HttpRequestHead head;
+    std::string body;
+    std::string remoteAddress;
+    int serverPort = 0;
+    std::string scriptName;     // URL path of the page, decoded
+    std::wstring siteRoot;      // Windows path, no trailing separator
+    std::wstring physicalPath;  // the page file
+};
+
+struct PageResponse {
+    std::string status = "200 OK";
+    std::string contentType = "text/html";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    // Response.Write converts text to bytes in this code page: the ANSI one by
+    // default, so that text which arrived as bytes goes back out unchanged.
+    UINT codePage = CP_ACP;
+};
+
+// An object the page made with Server.CreateObject.
+struct CreatedObject {
+    ComPtr<IDispatch> object;
+    DISPID onEndPage = DISPID_UNKNOWN;  // found by name; DISPID_UNKNOWN when absent
+};
+
+struct PageState {
+    PageRequest request;
+    size_t bodyRead = 0;  // bytes BinaryRead has handed out
+    PageResponse response;
+    bool ended = false;   // Response.End or Redirect: the page stops here
+    std::vector<CreatedObject> created;
+};
+
+// The result code with which Response.End stops the script.
+inline constexpr HRESULT kPageEnded = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E0D);
+
+}  // namespace pagehost

@@ -1,0 +1,46 @@
+<%@ Language="VBScript" %>
+<% Option Explicit %>
+<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>QORUpload sample: upload form</title>
+<link rel="stylesheet" href="/style.css">
+</head>
+<body>
+<h1>Upload files with QORUpload</h1>
+<p class="note">This form posts to <code>upload.asp</code>, which hands the request to the
+<code>Tandervale.QORUpload</code> component and shows what the page script reads back.
+Served by <%= Server.HTMLEncode(Request.ServerVariables("SERVER_SOFTWARE")) %>.</p>
+<form id="upload" action="/upload.asp" method="post" enctype="multipart/form-data" accept-charset="utf-8">
+  <fieldset>
+    <legend>Text</legend>
+    <label>Title <input type="text" name="title" value=""></label>
+    <label>Author <input type="text" name="author" value="Anonymous"></label>
+    <label>Notes <textarea name="notes" rows="4" cols="40"></textarea></label>
+  </fieldset>
+  <fieldset>
+    <legend>Choices</legend>
+    <label>Colours
+      <select name="colours" multiple size="4">
+        <option value="red">Red</option>
+        <option value="green">Green</option>
+        <option value="blue">Blue</option>
+        <option value="amber">Amber</option>
+      </select>
+    </label>
+    <span class="checks">Tags
+      <label><input type="checkbox" name="tags" value="news"> News</label>
+      <label><input type="checkbox" name="tags" value="photo"> Photo</label>
+      <label><input type="checkbox" name="tags" value="draft"> Draft</label>
+    </span>
+  </fieldset>
+  <fieldset>
+    <legend>Files</legend>
+    <label>One file <input type="file" name="single"></label>
+    <label>Several files <input type="file" name="many" multiple></label>
+  </fieldset>
+  <button type="submit">Upload</button>
+</form>
+</body>
+</html>
