@@ -12,8 +12,9 @@ struct Dispatch {
     std::string delimiter;
 };
 
-// A body that yields a field when read as URL-encoded. The multipart branch
-// only takes the body in for now, which shows as a body that was read.
+// A body that yields a field when read as URL-encoded. Read as multipart it
+// yields nothing (it does not start with the delimiter line), but the parser
+// records the body it was given.
 Dispatch Dispatched(const std::string& contentType) {
     PostDataParser parser;
     parser.delimiter.Assign("unset");
