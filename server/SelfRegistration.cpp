@@ -56,6 +56,13 @@ HRESULT UnregisterTypeLibrary(const std::wstring& modulePath) {
     if (HRESULT hr = lib->GetLibAttr(&attributes); FAILED(hr)) return hr;
     const TLIBATTR copy = *attributes;
     lib->ReleaseTLibAttr(attributes);
+    // A library that is no longer registered is skipped, as a missing key of
+    // the scripts is: unregistering twice is no failure, and it must not keep
+    // the application identifier entries from being removed.
+    UniqueBstr registeredPath;
+    if (FAILED(QueryPathOfRegTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid,
+                                     registeredPath.put())))
+        return S_OK;
     return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
 }
 

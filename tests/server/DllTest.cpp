@@ -205,6 +205,10 @@ TEST_F(DllTest, RegistersOnceAndUnregistersExactlyItsOwnEntries) {
     EXPECT_FALSE(RegistryView::Exists(typeLibKey));
     EXPECT_TRUE(RegistryView::Exists(L"CLSID"));
     EXPECT_TRUE(RegistryView::Exists(L"AppID"));
+
+    // Nothing left to remove is no failure, so a second unregistration (or
+    // one after another tool removed the type library) still succeeds.
+    EXPECT_EQ(unregister_(), S_OK);
 }
 
 TEST_F(DllTest, ModulePathWithAQuoteIsRegisteredUnchanged) {
