@@ -1,6 +1,7 @@
 #include "PageRunner.h"
 
 #include "Text.h"
+#include "hosts/HostUnknown.h"
 
 #include <utility>
 
@@ -9,28 +10,12 @@ namespace pagehost {
 namespace {
 
 // The engine's view of the page: the named items and where errors go.
-class ScriptSite final : public IActiveScriptSite {
+class ScriptSite final : public HostUnknown<IActiveScriptSite> {
 public:
     ScriptSite(const SharedPage& page, const CompiledPage& compiled, ComPtr<IDispatch> request,
                ComPtr<IDispatch> response, ComPtr<IDispatch> server)
-        : page_(page), compiled_(compiled), request_(std::move(request)), response_(std::move(response)),
+        : HostUnknown(IID_IActiveScriptSite), page_(page), compiled_(compiled), request_(std::move(request)), response_(std::move(response)),
           server_(std::move(server)) {}
-    virtual ~ScriptSite() = default;
-
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IActiveScriptSite) return E_NOINTERFACE;
-        *out = static_cast<IActiveScriptSite*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG WINAPI AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG WINAPI Release() override {
-        const LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return static_cast<ULONG>(refs);
-    }
 
     HRESULT WINAPI GetLCID(LCID*) override { return E_NOTIMPL; }
     HRESULT WINAPI GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITypeInfo** info) override {
@@ -81,7 +66,6 @@ private:
     const CompiledPage& compiled_;
     ComPtr<IDispatch> request_, response_, server_;
     ScriptError error_;
-    LONG refs_ = 1;
 };
 
 ScriptError HostFailure(HRESULT code, const wchar_t* what) {

@@ -3,6 +3,7 @@
 // page script sees. Members are found by a table of names (without regard to
 // case, as scripts expect) and dispatched to one virtual Call.
 #include "ComHolders.h"
+#include "hosts/HostUnknown.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -40,27 +41,9 @@ HRESULT ArgText(const VARIANT* arg, std::wstring& out);
 HRESULT ReturnText(VARIANT* result, std::wstring_view text);
 
 template <typename Interface>
-class ScriptObject : public Interface {
+class ScriptObject : public HostUnknown<Interface> {
 public:
-    ScriptObject(const IID& iid, const wchar_t* source) : iid_(iid), source_(source) {}
-    virtual ~ScriptObject() = default;
-    ScriptObject(const ScriptObject&) = delete;
-    ScriptObject& operator=(const ScriptObject&) = delete;
-
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != iid_) return E_NOINTERFACE;
-        *out = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG WINAPI AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG WINAPI Release() override {
-        const LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return static_cast<ULONG>(refs);
-    }
+    ScriptObject(const IID& iid, const wchar_t* source) : HostUnknown<Interface>(iid, IID_IDispatch), source_(source) {}
 
     HRESULT WINAPI GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -128,10 +111,8 @@ private:
         return DISPID_UNKNOWN;
     }
 
-    const IID& iid_;
     const wchar_t* source_;
     std::wstring error_;
-    LONG refs_ = 1;  // the creator's reference
 };
 
 }  // namespace pagehost

@@ -3,6 +3,7 @@
 // interfaces. Methods a component never calls return E_NOTIMPL; IDispatch
 // offers no type information (components call through the vtable).
 #include "HostState.h"
+#include "hosts/HostUnknown.h"
 
 #include <windows.h>
 #include <asptlb.h>
@@ -18,33 +19,16 @@ extern std::atomic<LONG> liveHostObjects;
 
 // Reference counting, QueryInterface and the empty IDispatch for one host object.
 template <typename Interface>
-class HostObject : public Interface {
+class HostObject : public HostUnknown<Interface> {
 public:
     HostObject(std::shared_ptr<HostState> state, const IID& iid)
-        : state_(std::move(state)), iid_(iid) {
+        : HostUnknown<Interface>(iid, IID_IDispatch), state_(std::move(state)) {
         ++state_->liveObjects;
         ++liveHostObjects;
     }
-    virtual ~HostObject() {
+    ~HostObject() override {
         --state_->liveObjects;
         --liveHostObjects;
-    }
-    HostObject(const HostObject&) = delete;
-    HostObject& operator=(const HostObject&) = delete;
-
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != iid_) return E_NOINTERFACE;
-        *out = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG WINAPI AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG WINAPI Release() override {
-        const LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return static_cast<ULONG>(refs);
     }
 
     HRESULT WINAPI GetTypeInfoCount(UINT* count) override {
@@ -67,8 +51,6 @@ protected:
 
 private:
     std::shared_ptr<HostState> state_;
-    const IID& iid_;
-    LONG refs_ = 1;  // the creator's reference
 };
 
 // Sets an interface out pointer to null and reports the method as absent.
