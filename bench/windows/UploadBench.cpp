@@ -14,6 +14,7 @@
 #include "TestHost.h"
 #include "UploadFactory.h"
 #include "uploadLib.h"
+#include "../UrlEncodedBodies.h"
 
 namespace {
 
@@ -29,27 +30,6 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 double Median(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     return samples[samples.size() / 2];
-}
-
-// ~4 MiB: 50,000 pairs over 16 names, values full of %XX escapes and "+".
-std::string EscapedPairs() {
-    std::string body;
-    for (int i = 0; i < 50000; ++i) {
-        if (i) body += '&';
-        body += "field" + std::to_string(i % 16) + "=Hello+World%21+%C3%A4%C3%B6%C3%BC+caf%E9+100%25+sure%3F+" +
-                std::to_string(i) + "+%2Fpath%2Fto.txt";
-    }
-    return body;
-}
-
-// ~1 MiB: 50,000 distinct names with short values; Form gets 50,000 entries.
-std::string DistinctNames() {
-    std::string body;
-    for (int i = 0; i < 50000; ++i) {
-        if (i) body += '&';
-        body += "name" + std::to_string(i) + "=value+" + std::to_string(i);
-    }
-    return body;
 }
 
 // One 16 MiB file part of every byte value, and a text field.
@@ -120,8 +100,8 @@ int main(int argc, char** argv) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     const wchar_t* urlEncoded = L"application/x-www-form-urlencoded";
     const wchar_t* multipart = L"multipart/form-data; boundary=BenchBoundary";
-    bool ok = Run("escaped pairs", urlEncoded, EscapedPairs(), 16, 0, samples) &&
-              Run("distinct names", urlEncoded, DistinctNames(), 50000, 0, samples) &&
+    bool ok = Run("escaped pairs", urlEncoded, EscapedBody(), 16, 0, samples) &&
+              Run("distinct names", urlEncoded, ShortDistinctNamesBody(), 50000, 0, samples) &&
               Run("one 16 MiB file", multipart, OneLargeFile(), 2, 1, samples) &&
               Run("2000 files of 4 KiB", multipart, ManySmallFiles(), 1, 2000, samples);
     CoUninitialize();
