@@ -3,28 +3,6 @@
 ' bytes read from the script, and how long those files live.
 ' Prints SCRIPT-OK as its last line when every check passed.
 
-Function Listed(collection)
-    Dim item, text, first
-    text = ""
-    first = True
-    For Each item In collection
-        If Not first Then text = text & "|"
-        text = text & item
-        first = False
-    Next
-    Listed = text
-End Function
-
-' One part of a multipart body; fileName Null makes a text part.
-Function Part(boundary, fieldName, fileName, data)
-    Dim header
-    header = "Content-Disposition: form-data; name=""" & fieldName & """"
-    If Not IsNull(fileName) Then
-        header = header & "; filename=""" & fileName & """" & vbCrLf & "Content-Type: application/octet-stream"
-    End If
-    Part = "--" & boundary & vbCrLf & header & vbCrLf & vbCrLf & data & vbCrLf
-End Function
-
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
 
 ' The bytes of a file, read as the ANSI text they are.

@@ -2,19 +2,6 @@
 ' position, as text, its keys, and For Each over Form and over a field.
 ' Prints SCRIPT-OK as its last line when every check passed.
 
-' The values of a For Each, joined with "|".
-Function Listed(collection)
-    Dim item, text, first
-    text = ""
-    first = True
-    For Each item In collection
-        If Not first Then text = text & "|"
-        text = text & item
-        first = False
-    Next
-    Listed = text
-End Function
-
 Dim host, up, form, field, missing, text, name
 
 Set host = CreateObject("QORTest.PageHost")

@@ -3,13 +3,6 @@
 ' script took earlier keep what they held.
 ' Prints SCRIPT-OK as its last line when every check passed.
 
-Function Part(boundary, fieldName, fileName, data)
-    Dim header
-    header = "Content-Disposition: form-data; name=""" & fieldName & """"
-    If Not IsNull(fileName) Then header = header & "; filename=""" & fileName & """"
-    Part = "--" & boundary & vbCrLf & header & vbCrLf & vbCrLf & data & vbCrLf
-End Function
-
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
 Dim host, up, form, files, oldA, oldMissing, firstPath, text
 

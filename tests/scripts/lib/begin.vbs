@@ -38,3 +38,25 @@ Sub CheckEq(actual, expected, what)
     If Not same Then Check False, what & ": got " & Show(actual) & ", expected " & Show(expected)
 End Sub
 
+' The values of a For Each, joined with "|".
+Function Listed(collection)
+    Dim item, text, first
+    text = ""
+    first = True
+    For Each item In collection
+        If Not first Then text = text & "|"
+        text = text & item
+        first = False
+    Next
+    Listed = text
+End Function
+
+' One part of a multipart body; fileName Null makes a text part.
+Function Part(boundary, fieldName, fileName, data)
+    Dim header
+    header = "Content-Disposition: form-data; name=""" & fieldName & """"
+    If Not IsNull(fileName) Then
+        header = header & "; filename=""" & fileName & """" & vbCrLf & "Content-Type: application/octet-stream"
+    End If
+    Part = "--" & boundary & vbCrLf & header & vbCrLf & vbCrLf & data & vbCrLf
+End Function
