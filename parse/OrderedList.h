@@ -8,15 +8,21 @@
 // Ordered, growable array that owns its elements. Elements are only ever
 // appended, so a position never changes once assigned. A full list doubles
 // its capacity; growth moves the elements into the new storage.
-template <typename T>
+//
+// Up to InlineRoom elements can live inside the list itself: a list made
+// with at most that capacity allocates nothing until it outgrows it. Lists of
+// which most hold a single element (a field's values) save an allocation each.
+template <typename T, uint32_t InlineRoom = 0>
 class OrderedList {
     static_assert(std::is_nothrow_move_constructible_v<T>, "growth moves elements");
 
 public:
     static constexpr uint32_t kInitialCapacity = 16;
 
-    explicit OrderedList(uint32_t capacity = kInitialCapacity) : items_(Allocate(capacity)), capacity_(capacity) {}
-    OrderedList(const OrderedList& other) : items_(Allocate(other.capacity_)), capacity_(other.capacity_) {
+    explicit OrderedList(uint32_t capacity = kInitialCapacity)
+        : items_(capacity <= InlineRoom ? InlineItems() : Allocate(capacity)),
+          capacity_(capacity <= InlineRoom ? InlineRoom : capacity) {}
+    OrderedList(const OrderedList& other) : OrderedList(other.capacity_) {
         try {
             for (; count_ < other.count_; ++count_) new (items_ + count_) T(other.items_[count_]);
         } catch (...) {
@@ -24,14 +30,10 @@ public:
             throw;
         }
     }
-    OrderedList(OrderedList&& other) noexcept
-        : items_(std::exchange(other.items_, nullptr)),
-          capacity_(std::exchange(other.capacity_, 0)),
-          count_(std::exchange(other.count_, 0)) {}
+    OrderedList(OrderedList&& other) noexcept : items_(InlineItems()), capacity_(InlineRoom) { TakeFrom(other); }
     OrderedList& operator=(OrderedList other) noexcept {
-        std::swap(items_, other.items_);
-        std::swap(capacity_, other.capacity_);
-        std::swap(count_, other.count_);
+        Release();
+        TakeFrom(other);
         return *this;
     }
     ~OrderedList() { Release(); }
@@ -63,6 +65,27 @@ public:
     T* end() { return items_ + count_; }
 
 private:
+    T* InlineItems() { return InlineRoom != 0 ? reinterpret_cast<T*>(inline_) : nullptr; }
+    bool IsInline() const { return InlineRoom != 0 && items_ == reinterpret_cast<const T*>(inline_); }
+
+    // Moves other's elements into this empty list, leaving other empty with
+    // its inline room (or no storage).
+    void TakeFrom(OrderedList& other) noexcept {
+        if (other.IsInline()) {
+            items_ = InlineItems();
+            capacity_ = InlineRoom;
+            for (; count_ < other.count_; ++count_) {
+                new (items_ + count_) T(std::move(other.items_[count_]));
+                other.items_[count_].~T();
+            }
+            other.count_ = 0;
+            return;
+        }
+        items_ = std::exchange(other.items_, other.InlineItems());
+        capacity_ = std::exchange(other.capacity_, InlineRoom);
+        count_ = std::exchange(other.count_, 0);
+    }
+
     static T* Allocate(uint32_t capacity) {
         return capacity ? static_cast<T*>(::operator new(sizeof(T) * static_cast<size_t>(capacity))) : nullptr;
     }
@@ -73,18 +96,20 @@ private:
             new (items + i) T(std::move(items_[i]));
             items_[i].~T();
         }
-        ::operator delete(items_);
+        if (!IsInline()) ::operator delete(items_);
         items_ = items;
         capacity_ = capacity;
     }
     void Release() {
         for (uint32_t i = 0; i < count_; ++i) items_[i].~T();
-        ::operator delete(items_);
-        items_ = nullptr;
+        if (!IsInline()) ::operator delete(items_);
+        items_ = InlineItems();
+        capacity_ = InlineRoom;
         count_ = 0;
     }
 
     T* items_;
     uint32_t capacity_;
     uint32_t count_ = 0;
+    alignas(T) unsigned char inline_[InlineRoom != 0 ? InlineRoom * sizeof(T) : 1];
 };

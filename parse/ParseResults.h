@@ -4,14 +4,15 @@
 #include "ByteString.h"
 #include "OrderedList.h"
 
-using ByteStringList = OrderedList<ByteString>;
+// A value list keeps its first value inside itself.
+using ByteStringList = OrderedList<ByteString, 1>;
 
 // One text field: its name and its values in body order (at least one once
 // the field is in the parser's list).
 struct FormField {
-    // Most fields carry a single value: start with room for one and double
-    // from there, so a body of many small fields does not cost 16 value slots
-    // per field.
+    // Most fields carry a single value: start with the list's inline room
+    // for one and double from there, so a body of many small fields costs no
+    // value-list allocation per field.
     static constexpr uint32_t kInitialValueRoom = 1;
 
     ByteString name;

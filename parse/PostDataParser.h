@@ -58,7 +58,7 @@ public:
 
     int32_t curField = -1;  // field that receives data; -1 after a failed lookup
     int32_t curValue = 0;   // value of curField being filled
-    ByteString line;        // work string: content type, body, line, form text
+    ByteString line;        // work string: content type, URL-encoded pair, multipart line, form text
     InputBuffer* body = nullptr;  // the body being parsed; not owned
     ByteString delimiter;         // "--" followed by the multipart boundary
     ByteString contentType;       // set by the owner before each Parse
@@ -86,6 +86,9 @@ private:
     // Adds value at the end of the field's values, or as the first value of a
     // new field; leaves curField and curValue on it.
     void AddValue(const ByteString& name, const ByteString& value);
+    // Splits one URL-encoded pair into name and value (scratch strings of
+    // the caller) and adds the value.
+    void AddPair(const ByteString& pair, ByteString& name, ByteString& value);
     void StoreFilePart(const ByteString& fieldName, const ByteString& fileName);
 
     FieldIndex index_;

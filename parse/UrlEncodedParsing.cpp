@@ -2,31 +2,53 @@
 
 #include "InputBuffer.h"
 #include "PostDataParser.h"
-#include "TokenSplitter.h"
 
 namespace {
-constexpr const char* kPairBlanks = " \r\n\t";
+// Blanks skipped before a pair, and the blanks around a name or a value.
+constexpr const char* kPairLeadBlanks = " \t,";
+
+inline bool IsPairBlank(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
 
 const char* SkipPairBlanks(const char* p, const char* end) {
-    while (p < end && (*p == ' ' || *p == '\r' || *p == '\n' || *p == '\t')) ++p;
+    while (p < end && IsPairBlank(*p)) ++p;
     return p;
 }
 
-inline int HexDigitValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+// Removes the pair blanks (space, CR, LF, tab) at both ends of text.
+void TrimPairBlanks(ByteString& text) {
+    char* p = text.MutableText();
+    uint32_t end = text.Length();
+    while (end != 0 && IsPairBlank(p[end - 1])) --end;
+    uint32_t begin = 0;
+    while (begin < end && IsPairBlank(p[begin])) ++begin;
+    if (begin == 0 && end == text.Length()) return;
+    std::memmove(p, p + begin, end - begin);
+    p[end - begin] = 0;
+    text.SetLength(end - begin);
+}
+
+// Hex digit values; 0xFF marks every other byte.
+struct HexTable {
+    unsigned char value[256];
+    constexpr HexTable() : value() {
+        for (int c = 0; c < 256; ++c) value[c] = 0xFF;
+        for (int c = '0'; c <= '9'; ++c) value[c] = static_cast<unsigned char>(c - '0');
+        for (int c = 'a'; c <= 'f'; ++c) value[c] = static_cast<unsigned char>(c - 'a' + 10);
+        for (int c = 'A'; c <= 'F'; ++c) value[c] = static_cast<unsigned char>(c - 'A' + 10);
+    }
+};
+constexpr HexTable kHex;
+
+inline unsigned char HexPair(const char* digits) {
+    const unsigned char high = kHex.value[static_cast<unsigned char>(digits[0])];
+    if (high == 0xFF) return 0;  // the second character is not read
+    const unsigned char low = kHex.value[static_cast<unsigned char>(digits[1])];
+    if (low == 0xFF) return 0;
+    return static_cast<unsigned char>(high * 16 + low);
 }
 }  // namespace
 
-unsigned char PostDataParser::HexPairValue(const char* digits) {
-    const int high = HexDigitValue(static_cast<unsigned char>(digits[0]));
-    if (high < 0) return 0;
-    const int low = HexDigitValue(static_cast<unsigned char>(digits[1]));
-    if (low < 0) return 0;
-    return static_cast<unsigned char>(high * 16 + low);
-}
+unsigned char PostDataParser::HexPairValue(const char* digits) { return HexPair(digits); }
 
 void PostDataParser::UrlDecode(ByteString& text) {
     // Decoding never lengthens the text, so it can run in place: the write
@@ -34,74 +56,87 @@ void PostDataParser::UrlDecode(ByteString& text) {
     char* p = text.MutableText();
     // Everything before the first "+" or "%" stays as it is.
     uint32_t out = static_cast<uint32_t>(std::strcspn(p, "+%"));
+    if (p[out] == 0) return;
     for (uint32_t in = out; p[in] != 0; ++in) {
         char c = p[in];
         if (c == '+') {
             c = ' ';
         } else if (c == '%') {
-            if (const unsigned char decoded = HexPairValue(p + in + 1)) {
+            if (const unsigned char decoded = HexPair(p + in + 1)) {
                 c = static_cast<char>(decoded);
                 in += 2;
             }
         }
         p[out++] = c;
     }
-    if (out != text.Length()) {
-        p[out] = 0;
-        text.SetLength(out);
-    }
+    p[out] = 0;
+    text.SetLength(out);
 }
 
+// The body is one NUL-terminated text cut into pairs at "&". Rather than
+// copying the whole body first and splitting the copy, each pair is gathered
+// in `line` as the body arrives and handled when its "&" does: the same pairs
+// in the same order, with the body held only once. A NUL ends the text, so
+// the bytes after it are read but take no part.
 void PostDataParser::ParseUrlEncoded(InputBuffer& input) {
     body = &input;
     line.Clear();
-    const unsigned char* run = nullptr;
-    while (const uint32_t n = input.GetRun(run, UINT32_MAX)) line.AppendBytes(reinterpret_cast<const char*>(run), n);
-
     ByteString name, value;
-    TokenSplitter pairs(line, "&");
-    TokenSplitter trim(name, "=", kPairBlanks);
-    const uint32_t count = pairs.TokenCount(0);
-    // Each pair starts right after the delimiter that ended the one before:
-    // the same tokens as numbering them from the start, in one forward pass.
-    uint32_t start = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t pairBegin = 0;
-        const uint32_t pairEnd = pairs.Locate(0, start, pairBegin);
-        const char* text = line.Text();
-        start = text[pairEnd] != 0 ? pairEnd + 1 : pairEnd;
-
-        // Split the pair where it lies, as tokens 0 and 1 at "=" with the
-        // pair blanks: the name runs up to the first "=", the value from
-        // after it up to the second.
-        const char* pair = text + pairBegin;
-        const char* end = text + pairEnd;
-        const char* equals = static_cast<const char*>(std::memchr(pair, '=', end - pair));
-        const char* nameBegin = SkipPairBlanks(pair, end);
-        const char* nameEnd = equals ? equals : end;
-        const char* valueBegin = equals ? SkipPairBlanks(equals + 1, end) : end;
-        const char* valueEnd = static_cast<const char*>(std::memchr(valueBegin, '=', end - valueBegin));
-        if (valueEnd == nullptr) valueEnd = end;
-
-        name.Clear();
-        name.AppendBytes(nameBegin, static_cast<uint32_t>(nameEnd - nameBegin));
-        value.Clear();
-        value.AppendBytes(valueBegin, static_cast<uint32_t>(valueEnd - valueBegin));
-        UrlDecode(name);
-        UrlDecode(value);
-        trim.SetTarget(name);
-        trim.TrimLeft();
-        trim.TrimRight();
-        trim.SetTarget(value);
-        trim.TrimLeft();
-        trim.TrimRight();
-
-        curField = FindField(name);
-        if (curField < 0) {
-            fields.Emplace(name, value);
-            index_.AddMissed(fields);
-        } else {
-            fields[static_cast<uint32_t>(curField)].values.Append(value);
+    bool ended = false;
+    const unsigned char* run = nullptr;
+    while (const uint32_t n = input.GetRun(run, UINT32_MAX)) {
+        if (ended) continue;
+        const char* p = reinterpret_cast<const char*>(run);
+        const char* end = p + n;
+        if (const void* nul = std::memchr(p, 0, n)) {
+            end = static_cast<const char*>(nul);
+            ended = true;
         }
+        while (p < end) {
+            const char* amp = static_cast<const char*>(std::memchr(p, '&', end - p));
+            if (amp == nullptr) {
+                line.AppendBytes(p, static_cast<uint32_t>(end - p));
+                break;
+            }
+            line.AppendBytes(p, static_cast<uint32_t>(amp - p));
+            AddPair(line, name, value);
+            line.Clear();
+            p = amp + 1;
+        }
+    }
+    // After the last "&" only a pair with something besides blanks counts; an
+    // empty body, or one of blanks alone, has no pairs at all.
+    if (std::strspn(line.Text(), kPairLeadBlanks) != line.Length()) AddPair(line, name, value);
+}
+
+// One pair: blanks (space, tab, comma) before it skipped; the name runs up
+// to the first "=", the value from after it up to the second. Both are
+// decoded, then trimmed, so blanks made by decoding go too at the ends.
+void PostDataParser::AddPair(const ByteString& pairText, ByteString& name, ByteString& value) {
+    const char* text = pairText.Text();
+    const char* end = text + pairText.Length();
+    const char* pair = text + std::strspn(text, kPairLeadBlanks);
+    const char* equals = static_cast<const char*>(std::memchr(pair, '=', end - pair));
+    const char* nameBegin = SkipPairBlanks(pair, end);
+    const char* nameEnd = equals ? equals : end;
+    const char* valueBegin = equals ? SkipPairBlanks(equals + 1, end) : end;
+    const char* valueEnd = static_cast<const char*>(std::memchr(valueBegin, '=', end - valueBegin));
+    if (valueEnd == nullptr) valueEnd = end;
+
+    name.Clear();
+    if (nameBegin < nameEnd) name.AppendBytes(nameBegin, static_cast<uint32_t>(nameEnd - nameBegin));
+    value.Clear();
+    if (valueBegin < valueEnd) value.AppendBytes(valueBegin, static_cast<uint32_t>(valueEnd - valueBegin));
+    UrlDecode(name);
+    UrlDecode(value);
+    TrimPairBlanks(name);
+    TrimPairBlanks(value);
+
+    curField = FindField(name);
+    if (curField < 0) {
+        fields.Emplace(name, value);
+        index_.AddMissed(fields);
+    } else {
+        fields[static_cast<uint32_t>(curField)].values.Append(value);
     }
 }
