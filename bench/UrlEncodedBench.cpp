@@ -8,6 +8,7 @@
 
 #include "ByteBuffer.h"
 #include "PostDataParser.h"
+#include "HeapState.h"
 #include "UrlEncodedBodies.h"
 
 namespace {
@@ -64,4 +65,4 @@ BENCHMARK(BM_UrlEncodedDistinctNames)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UrlEncodedShortDistinctNames)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UrlEncodedDistinctNamesBytewiseFill)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+QOR_BENCHMARK_MAIN();
