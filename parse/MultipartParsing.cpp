@@ -75,17 +75,19 @@ inline uint32_t FindCrLf(const unsigned char* run, uint32_t from, uint32_t n) {
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at + 1));
         return _mm_and_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf));
     };
-    // 64 bytes a step while byte p + 64 is in the run (each step reads one
-    // byte beyond its 64), then 16.
-    for (; n - p > 64; p += 64) {
-        const __m128i low = _mm_or_si128(pairs(p), pairs(p + 16));
-        const __m128i high = _mm_or_si128(pairs(p + 32), pairs(p + 48));
-        const __m128i any = _mm_or_si128(low, high);
-        if (_mm_movemask_epi8(any) != 0) break;
-    }
-    for (; n - p > 16; p += 16) {
+    const auto anyIn64 = [&](uint32_t at) {
+        const __m128i low = _mm_or_si128(pairs(at), pairs(at + 16));
+        const __m128i high = _mm_or_si128(pairs(at + 32), pairs(at + 48));
+        return _mm_movemask_epi8(_mm_or_si128(low, high)) != 0;
+    };
+    // 16 bytes a step while byte p + 16 is in the run (each step reads one
+    // byte beyond its 16): data full of line breaks finds one soon. Past the
+    // first step, long stretches go 64 bytes a step.
+    while (n - p > 16) {
         const int mask = _mm_movemask_epi8(pairs(p));
         if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        p += 16;
+        while (n - p > 64 && !anyIn64(p)) p += 64;
     }
 #endif
     for (; p < n; ++p) {
