@@ -1,5 +1,8 @@
 #include <cstring>
 #include <memory>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "InputBuffer.h"
 #include "PostDataParser.h"
@@ -57,6 +60,41 @@ struct AppendToFile {
 struct SkipByte {
     void Put(const unsigned char*, uint32_t) {}
 };
+
+// The first index from `from` on where a CR stands that is followed by LF or
+// by the end of the run: where a delimiter may begin. Any other CR is data.
+// Data holds a CR every 256 bytes on average but a CR LF only every 64 KiB,
+// so looking for the pair skips nearly all stops a search for CR would make.
+inline uint32_t FindCrLf(const unsigned char* run, uint32_t from, uint32_t n) {
+    uint32_t p = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const auto pairs = [&](uint32_t at) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at + 1));
+        return _mm_and_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf));
+    };
+    const auto anyIn64 = [&](uint32_t at) {
+        const __m128i low = _mm_or_si128(pairs(at), pairs(at + 16));
+        const __m128i high = _mm_or_si128(pairs(at + 32), pairs(at + 48));
+        return _mm_movemask_epi8(_mm_or_si128(low, high)) != 0;
+    };
+    // 16 bytes a step while byte p + 16 is in the run (each step reads one
+    // byte beyond its 16): data full of line breaks finds one soon. Past the
+    // first step, long stretches go 64 bytes a step.
+    while (n - p > 16) {
+        const int mask = _mm_movemask_epi8(pairs(p));
+        if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        p += 16;
+        while (n - p > 64 && !anyIn64(p)) p += 64;
+    }
+#endif
+    for (; p < n; ++p) {
+        if (run[p] == '\r' && (p + 1 == n || run[p + 1] == '\n')) return p;
+    }
+    return n;
+}
 
 // The next run of body bytes to examine: the get buffer's waiting bytes, or
 // one byte when reading is unbuffered. Runs taken with Peek are consumed by
@@ -300,20 +338,14 @@ int PostDataParser::CopyPartData(Sink& sink) {
             switch (state) {
             case Data:
                 // States 0 to 2 for what lies wholly inside this run: find the
-                // next CR, then match LF and the delimiter byte by byte. A near
-                // miss is data that is already in the slice, and the byte that
-                // ended it is examined again here. Only a match that reaches
-                // the run's end or the whole delimiter leaves this loop.
+                // next CR that LF follows (a CR before anything else is data
+                // and the byte after it is examined again, which finds the
+                // same), then match the delimiter byte by byte. A near miss is
+                // data that is already in the slice, and the byte that ended
+                // it is examined again here. Only a match that reaches the
+                // run's end or the whole delimiter leaves this loop.
                 for (;;) {
-                    // Near misses leave short gaps between CRs: look a few
-                    // bytes ahead before paying for a call.
-                    const uint32_t near = n - i < 8 ? n : i + 8;
-                    uint32_t cr = i;
-                    while (cr < near && run[cr] != '\r') ++cr;
-                    if (cr == near && cr != n) {
-                        const void* found = std::memchr(run + cr, '\r', n - cr);
-                        cr = found ? static_cast<uint32_t>(static_cast<const unsigned char*>(found) - run) : n;
-                    }
+                    const uint32_t cr = FindCrLf(run, i, n);
                     if (cr == n) {
                         i = n;
                         break;
@@ -324,10 +356,6 @@ int PostDataParser::CopyPartData(Sink& sink) {
                         i = p;
                         state = AfterCr;
                         break;
-                    }
-                    if (run[p] != '\n') {  // the CR is data; examine the byte again
-                        i = p;
-                        continue;
                     }
                     ++p;
                     uint32_t m = 0;

@@ -27,3 +27,26 @@ uint32_t ByteBuffer::RawRead(unsigned char* destination, uint32_t count) {
     AfterRawRead(count);
     return copied;
 }
+
+uint32_t ByteBuffer::RawReadView(unsigned char* destination, uint32_t count, const unsigned char*& bytes) {
+    BeforeRawRead();
+    const uint32_t position = MediumPosition();
+    const uint32_t stored = position < storage_.Length() ? storage_.Length() - position : 0;
+    const uint32_t wanted = count < stored ? count : stored;
+    uint32_t inPage = wanted;
+    const unsigned char* span = storage_.Span(position, inPage);
+    uint32_t delivered = wanted;
+    if (span != nullptr && inPage == wanted) {
+        bytes = span;
+    } else {
+        bytes = destination;
+        delivered = storage_.CopyOut(position, destination, count);
+    }
+    AfterRawRead(count);
+    return delivered;
+}
+
+uint32_t ByteBuffer::RawContiguous(uint32_t position, const unsigned char* at) const {
+    uint32_t count = UINT32_MAX;
+    return storage_.Span(position, count) == at ? count : 0;
+}

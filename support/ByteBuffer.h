@@ -18,6 +18,10 @@ protected:
     uint32_t RawRead(unsigned char* destination, uint32_t count) override;
     // Every raw access names its own position: nothing to prepare.
     void RawSeek(uint32_t) override {}
+    // A block that lies in one page is read in place: pages never move, and
+    // the writer only appends, so stored bytes never change.
+    uint32_t RawReadView(unsigned char* destination, uint32_t count, const unsigned char*& bytes) override;
+    uint32_t RawContiguous(uint32_t position, const unsigned char* at) const override;
 
 private:
     PagedBytes storage_;

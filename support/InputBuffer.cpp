@@ -7,13 +7,15 @@ void InputBuffer::SetBuffer(uint32_t size) {
     if (readIndex_ < validCount_) mediumPosition_ -= validCount_ - readIndex_;
     delete[] getBuffer_;
     getBuffer_ = buffer;
+    data_ = buffer;
+    ahead_ = 0;
     size_ = size;
     validCount_ = size;
     readIndex_ = size;
 }
 
 bool InputBuffer::Refill() {
-    uint32_t n = RawRead(getBuffer_, size_);
+    uint32_t n = RawReadView(getBuffer_, size_, data_);
     if (n > size_) n = size_;  // a medium never delivers more than asked
     validCount_ = n;
     if (n == 0) {
@@ -26,9 +28,10 @@ bool InputBuffer::Refill() {
 }
 
 InputBuffer& InputBuffer::GetByteSlow(unsigned char& c) {
+    ahead_ = 0;
     if (validCount_ != 0) {
         if (!Refill()) return *this;
-        lastByte_ = getBuffer_[readIndex_++];
+        lastByte_ = data_[readIndex_++];
     } else {
         if (RawRead(&lastByte_, 1) == 0) {
             MarkEnd();
@@ -41,10 +44,26 @@ InputBuffer& InputBuffer::GetByteSlow(unsigned char& c) {
 }
 
 uint32_t InputBuffer::PeekRun(const unsigned char*& run) {
+    ahead_ = 0;
     if (validCount_ == 0) return 0;
     if (readIndex_ == validCount_ && !Refill()) return 0;
-    run = getBuffer_ + readIndex_;
-    return validCount_ - readIndex_;
+    run = data_ + readIndex_;
+    ahead_ = data_ != getBuffer_ ? RawContiguous(mediumPosition_, data_ + validCount_) : 0;
+    return validCount_ - readIndex_ + ahead_;
+}
+
+void InputBuffer::ConsumeAhead(uint32_t count) {
+    const uint32_t here = readIndex_ < validCount_ ? validCount_ - readIndex_ : 0;
+    if (validCount_ == 0 || count > here + ahead_) count = here + ahead_;
+    ahead_ = 0;
+    while (count != 0) {
+        if (readIndex_ == validCount_ && !Refill()) return;
+        const uint32_t room = validCount_ - readIndex_;
+        const uint32_t n = count < room ? count : room;
+        readIndex_ += n;
+        count -= n;
+        lastByte_ = data_[readIndex_ - 1];
+    }
 }
 
 uint32_t InputBuffer::GetRun(const unsigned char*& run, uint32_t max) {

@@ -38,6 +38,16 @@ void OutputBuffer::PutBytesSlow(const unsigned char* bytes, uint32_t count) {
             RawWrite(putBuffer_, size_);
             fill_ = 0;
         }
+        // An empty buffer and more than a buffer's worth at hand: PutByte
+        // would fill the buffer and hand it on at the next byte, so the medium
+        // gets the very same block straight from the caller's bytes.
+        if (fill_ == 0 && count > size_) {
+            lastByte_ = bytes[size_];
+            RawWrite(bytes, size_);
+            bytes += size_;
+            count -= size_;
+            continue;
+        }
         const uint32_t room = size_ - fill_;
         const uint32_t n = count < room ? count : room;
         std::memcpy(putBuffer_ + fill_, bytes, n);

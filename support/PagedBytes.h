@@ -28,6 +28,20 @@ public:
     void PushBytes(const unsigned char* bytes, uint32_t count);
     // Copies up to count stored bytes from position on; returns how many.
     uint32_t CopyOut(uint32_t position, unsigned char* destination, uint32_t count) const;
+    // The stored bytes from position on that lie in one page: a pointer to
+    // them, and count cut down to how many (at most what was asked). Null, and
+    // count 0, when position is not below the length.
+    const unsigned char* Span(uint32_t position, uint32_t& count) const {
+        if (position >= length_) {
+            count = 0;
+            return nullptr;
+        }
+        const uint32_t offset = position & (kPageSize - 1);
+        const uint32_t stored = length_ - position;
+        const uint32_t room = kPageSize - offset < stored ? kPageSize - offset : stored;
+        if (count > room) count = room;
+        return pages_[position >> kPageShift] + offset;
+    }
     // Overwrites stored bytes from position on, up to the length; returns how many.
     uint32_t Overwrite(uint32_t position, const unsigned char* bytes, uint32_t count);
 

@@ -163,4 +163,34 @@ TEST(MultipartEquivalence, BulkParserMatchesByteWiseReferenceOnTrickyBodies) {
     EXPECT_GT(valuesSeen, static_cast<size_t>(bodies));
 }
 
+
+// A delimiter may begin at any byte of a run, and the search for it looks at
+// many bytes at a time: put each kind of candidate (a lone CR, CR LF, CR LF and
+// part of the delimiter, the whole delimiter followed by the wrong byte, CR at
+// the very end of the data, the real delimiter) at every offset of a block
+// and across block ends.
+TEST(MultipartEquivalence, DelimiterCandidatesAtEveryOffsetOfARun) {
+    TempDirectory temp;
+    const std::string boundary = "AaB03x";
+    const std::string delimiter = "--" + boundary;
+    const std::string head = delimiter + "\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\n";
+    const std::string candidates[] = {"\r", "\r\n", "\r\r\n", "\r\n--AaB", "\r\n" + delimiter + "x", "\r\n" + delimiter + "-x",
+                                      "\r\n" + delimiter + "\r\nContent-Disposition: form-data; name=\"g\"\r\n\r\n"};
+    size_t values = 0;
+    for (uint32_t offset = 0; offset < 1200; ++offset) {
+        for (const std::string& candidate : candidates) {
+            std::string data(offset, 'a');
+            for (uint32_t i = 0; i < offset; i += 37) data[i] = '\n';  // LF alone is data
+            const std::string body = head + data + candidate + std::string(150, 'b') + "\r\n" + delimiter + "--\r\n";
+            const Outcome expected = Expected(body, boundary);
+            for (uint32_t bufferSize : {1024u, 4096u}) {
+                const Outcome actual = ParseWithBuffer(body, boundary, bufferSize);
+                ASSERT_EQ(actual.fields, expected.fields) << "offset " << offset << ", buffer " << bufferSize;
+            }
+            for (const auto& field : expected.fields) values += field.second.size();
+        }
+    }
+    EXPECT_EQ(values, 1200u * 8);  // the last candidate makes a second field
+}
+
 }  // namespace
