@@ -5,7 +5,8 @@
 // body in bulk, which gives the storage the same writes as byte-wise PutByte,
 // and parses it; destroying the buffer and the parser (which deletes the
 // files) is not timed. ParseFilled times the parse alone. Run:
-// build/native/bench/multipart_bench (TMPDIR picks the directory).
+// build/native/bench/multipart_bench (TMPDIR picks the directory; --cold-heap
+// for glibc's default heap).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "ByteBuffer.h"
 #include "ByteString.h"
 #include "FileHandles.h"
+#include "HeapState.h"
 #include "PostDataParser.h"
 #include "RuntimeFiles.h"
 #include "XFile.h"
@@ -196,4 +198,4 @@ BENCHMARK(BM_TouchFreshMemory_LargeFile)->Unit(benchmark::kMillisecond)->UseReal
 
 }  // namespace
 
-BENCHMARK_MAIN();
+QOR_BENCHMARK_MAIN();
