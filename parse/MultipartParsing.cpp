@@ -96,6 +96,28 @@ inline uint32_t FindCrLf(const unsigned char* run, uint32_t from, uint32_t n) {
     return n;
 }
 
+// How many leading bytes of text (available bytes) equal the first bytes of
+// delim (length bytes): eight bytes a step, then byte by byte.
+inline uint32_t MatchedPrefix(const unsigned char* text, uint32_t available, const unsigned char* delim,
+                              uint32_t length) {
+    const uint32_t limit = available < length ? available : length;
+    uint32_t m = 0;
+    for (; m + 8 <= limit; m += 8) {
+        uint64_t a, b;
+        std::memcpy(&a, text + m, 8);
+        std::memcpy(&b, delim + m, 8);
+        if (a != b) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            return m + static_cast<uint32_t>(__builtin_ctzll(a ^ b)) / 8;
+#else
+            break;
+#endif
+        }
+    }
+    while (m < limit && text[m] == delim[m]) ++m;
+    return m;
+}
+
 // The next run of body bytes to examine: the get buffer's waiting bytes, or
 // one byte when reading is unbuffered. Runs taken with Peek are consumed by
 // Take, once the caller knows how many bytes it used.
@@ -358,11 +380,8 @@ int PostDataParser::CopyPartData(Sink& sink) {
                         break;
                     }
                     ++p;
-                    uint32_t m = 0;
-                    while (p < n && m < length && run[p] == delim[m]) {
-                        ++p;
-                        ++m;
-                    }
+                    const uint32_t m = MatchedPrefix(run + p, n - p, delim, length);
+                    p += m;
                     if (p < n && m < length) {  // a near miss
                         i = p;
                         continue;
