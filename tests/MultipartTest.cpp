@@ -153,6 +153,33 @@ TEST_F(Multipart, ContentDispositionNameIsCaseInsensitiveOnlyAsWritten) {
               (FieldsView{{"a", {"v"}}}));
 }
 
+TEST_F(Multipart, NulInAHeaderLineHidesTheRestOfIt) {
+    using namespace std::string_literals;
+    auto withHeader = [](const std::string& header) {
+        return kDelimiter + "\r\n" + header + "\r\n\r\nv\r\n" + Closing();
+    };
+    // Parameters end at the NUL: the value is cut and the file name unseen.
+    EXPECT_EQ(FieldsOf(withHeader("Content-Disposition: form-data; name=\"a\0b\"; filename=\"f.txt\""s)),
+              (FieldsView{{"a", {"v"}}}));
+    EXPECT_EQ(FieldsOf(withHeader("Content-Disposition: form-data;\0 name=\"a\""s)), FieldsView{});
+    // A NUL before the name leaves an empty header name.
+    EXPECT_EQ(FieldsOf(withHeader("\0Content-Disposition: form-data; name=\"a\""s)), FieldsView{});
+    // A NUL in the colon's place ends the name as a colon would, and the
+    // parameters are read from the byte after it.
+    EXPECT_EQ(FieldsOf(withHeader("content-DISPOSITION\0; name=\"z\""s)), (FieldsView{{"z", {"v"}}}));
+    EXPECT_EQ(FieldsOf(withHeader(" Content-Disposition\0name=z"s)), (FieldsView{{"z", {"v"}}}));
+    // A CR anywhere in the line is dropped before it is read.
+    EXPECT_EQ(FieldsOf(withHeader("Content-Dis\rposition: form-data; na\rme=\"a\r\"")), (FieldsView{{"a", {"v"}}}));
+    // Blanks around parameters: spaces, tabs and commas before one, quotes
+    // too before its name; later parameters override earlier ones.
+    EXPECT_EQ(FieldsOf(withHeader("Content-Disposition:,;;\t, \"name=\t\"\tv w\t\"\t;name=\"x\";, name=\"a\"b\"")),
+              (FieldsView{{"a\"b", {"v"}}}));
+    // A file name that is empty skips the part; the next one is read.
+    EXPECT_EQ(FieldsOf(kDelimiter + "\r\nContent-Disposition:x;name=a;filename=\"\"\r\n\r\nv\r\n" +
+                       Part("name=\"b\"", "2") + Closing()),
+              (FieldsView{{"b", {"2"}}}));
+}
+
 TEST_F(Multipart, ParameterValuesAreCutAtSemicolonOrEquals) {
     PostDataParser parser;
     ParseMultipartBody(parser, Part("name=\"x=y\"", "1") +
