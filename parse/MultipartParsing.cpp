@@ -121,6 +121,37 @@ HeaderShape LookAtHeader(const ByteString& line) {
     return text[kDispositionLength] == 0 ? HeaderShape::Unsure : HeaderShape::Other;
 }
 
+// Index of the first CR or LF in bytes[from, n), or n. Eight bytes are
+// tested at a time for either (a byte equal to one of them leaves a zero
+// byte after the XOR); the byte loop then finds which.
+uint32_t FindLineBreak(const unsigned char* bytes, uint32_t from, uint32_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    uint32_t i = from;
+    for (; n - i >= 8; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        const uint64_t cr = word ^ (kOnes * '\r');
+        const uint64_t lf = word ^ (kOnes * '\n');
+        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
+    }
+    for (; i < n; ++i)
+        if (bytes[i] == '\r' || bytes[i] == '\n') return i;
+    return n;
+}
+
+// Appends to the line in place while it has room, which is what AppendBytes
+// would do, without the call.
+void AppendToLine(ByteString& line, const unsigned char* bytes, uint32_t count) {
+    const uint32_t length = line.Length();
+    if (count == 0) return;
+    if (count > line.Capacity() - length) return line.AppendBytes(reinterpret_cast<const char*>(bytes), count);
+    char* text = line.MutableText();
+    std::memcpy(text + length, bytes, count);
+    text[length + count] = 0;
+    line.SetLength(length + count);
+}
+
 bool IsParameterBlank(char c) { return c == ' ' || c == '\t' || c == '"'; }
 
 }  // namespace
@@ -245,18 +276,15 @@ bool PostDataParser::ReadLine() {
     BodyRuns runs(*body);
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
-        const auto* lf = static_cast<const unsigned char*>(std::memchr(run, '\n', n));
-        const uint32_t end = lf ? static_cast<uint32_t>(lf - run) : n;
-        // CR is dropped wherever it stands in the line.
-        for (uint32_t from = 0; from < end;) {
-            const auto* cr = static_cast<const unsigned char*>(std::memchr(run + from, '\r', end - from));
-            const uint32_t stop = cr ? static_cast<uint32_t>(cr - run) : end;
-            line.AppendBytes(reinterpret_cast<const char*>(run + from), stop - from);
-            from = stop + 1;
-        }
-        if (lf != nullptr) {
-            runs.Take(end + 1);
-            return true;
+        for (uint32_t from = 0;;) {
+            const uint32_t stop = FindLineBreak(run, from, n);
+            AppendToLine(line, run + from, stop - from);
+            if (stop == n) break;
+            if (run[stop] == '\n') {
+                runs.Take(stop + 1);
+                return true;
+            }
+            from = stop + 1;  // CR is dropped wherever it stands in the line
         }
         runs.Take(n);
     }
