@@ -152,7 +152,25 @@ void AppendToLine(ByteString& line, const unsigned char* bytes, uint32_t count) 
     line.SetLength(length + count);
 }
 
-bool IsParameterBlank(char c) { return c == ' ' || c == '\t' || c == '"'; }
+// Byte classes of a Content-Disposition line's parameters, one table lookup
+// per byte. NUL ends the parameter and its name, as the end of the text.
+enum : uint8_t {
+    kParameterEnd = 1,   // ";" and NUL
+    kNameEnd = 2,        // "=", ";" and NUL: also ends a value
+    kLeadingBlank = 4,   // space, tab, comma: skipped before a parameter
+    kParameterBlank = 8  // space, tab, double quote: around names and values
+};
+constexpr struct ParameterClasses {
+    uint8_t of[256] = {};
+    constexpr ParameterClasses() {
+        of[0] = of[';'] = kParameterEnd | kNameEnd;
+        of['='] = kNameEnd;
+        of[','] = kLeadingBlank;
+        of[' '] = of['\t'] = kLeadingBlank | kParameterBlank;
+        of['"'] = kParameterBlank;
+    }
+    bool Is(char c, uint8_t cls) const { return (of[static_cast<unsigned char>(c)] & cls) != 0; }
+} kParameterClasses;
 
 }  // namespace
 
@@ -219,15 +237,16 @@ void PostDataParser::PartScratch::ReadHeaderLine(const ByteString& line) {
 }
 
 void PostDataParser::PartScratch::ReadDisposition(const char* p) {
+    const ParameterClasses& c = kParameterClasses;
     isFile = false;
     fileName.Clear();
     for (;;) {
         // A parameter: after spaces, tabs and commas, up to ";" or the NUL.
         // Its name: after spaces, tabs and quotes, up to "=" or the end.
-        while (*p == ' ' || *p == '\t' || *p == ',') ++p;
-        while (IsParameterBlank(*p)) ++p;
+        while (c.Is(*p, kLeadingBlank)) ++p;
+        while (c.Is(*p, kParameterBlank)) ++p;
         const char* name = p;
-        while (*p != '=' && *p != ';' && *p != 0) ++p;
+        while (!c.Is(*p, kNameEnd)) ++p;
         const size_t nameLength = static_cast<size_t>(p - name);
         const bool isName = nameLength == 4 && std::memcmp(name, "name", 4) == 0;
         if (isName || (nameLength == 8 && std::memcmp(name, "filename", 8) == 0)) {
@@ -236,18 +255,18 @@ void PostDataParser::PartScratch::ReadDisposition(const char* p) {
             const char* value = p;
             if (*p == '=') {
                 ++p;
-                while (IsParameterBlank(*p)) ++p;
+                while (c.Is(*p, kParameterBlank)) ++p;
                 value = p;
-                while (*p != '=' && *p != ';' && *p != 0) ++p;
+                while (!c.Is(*p, kNameEnd)) ++p;
             }
             const char* end = p;
-            while (end != value && IsParameterBlank(end[-1])) --end;
+            while (end != value && c.Is(end[-1], kParameterBlank)) --end;
             ByteString& target = isName ? fieldName : fileName;
             target.Clear();
             target.AppendBytes(value, static_cast<uint32_t>(end - value));
             if (!isName) isFile = true;
         }
-        while (*p != ';' && *p != 0) ++p;
+        while (!c.Is(*p, kParameterEnd)) ++p;
         if (*p == 0) return;
         ++p;
     }
