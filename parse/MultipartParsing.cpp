@@ -95,9 +95,10 @@ enum class HeaderShape {
 // The splitter's header name is the text from the first non-blank up to the
 // first ":" or NUL, and it counts only when something follows that stop. A
 // line that starts with a non-blank therefore names Content-Disposition
-// exactly when its first bytes spell it in any case and a colon follows with
-// more after it; anything but a letter in the wrong case breaks the match.
-// Only a leading blank or a NUL in the colon's place needs the splitter.
+// exactly when its first 19 bytes spell it, letters in either case, and a
+// colon follows with more after it; any other first 19 bytes, or a 20th byte
+// that is neither ":" nor NUL, make it another header. Only a leading blank
+// or a NUL in the colon's place needs the splitter.
 HeaderShape LookAtHeader(const ByteString& line) {
     // The name, the colon and one more byte.
     if (line.Length() <= kDispositionLength + 1) return HeaderShape::Other;
