@@ -144,19 +144,194 @@ private:
     unsigned char single_ = 0;
 };
 
+// How a header line stands towards Content-Disposition, as far as a quick
+// look at its first bytes can tell.
+enum class HeaderShape {
+    Other,        // certainly another header, or no header at all
+    Disposition,  // the name, then the colon at kDispositionLength, then more
+    Unsure,       // leading blanks, or a NUL where the colon would be
+};
+
+// The splitter's header name is the text from the first non-blank up to the
+// first ":" or NUL, and it counts only when something follows that stop. A
+// line that starts with a non-blank therefore names Content-Disposition
+// exactly when its first 19 bytes spell it, letters in either case, and a
+// colon follows with more after it; any other first 19 bytes, or a 20th byte
+// that is neither ":" nor NUL, make it another header. Only a leading blank
+// or a NUL in the colon's place needs the splitter.
+HeaderShape LookAtHeader(const ByteString& line) {
+    // The name, the colon and one more byte.
+    if (line.Length() <= kDispositionLength + 1) return HeaderShape::Other;
+    const char* text = line.Text();
+    if (text[0] == ' ' || text[0] == '\t' || text[0] == ',') return HeaderShape::Unsure;
+    // Three overlapping words cover the name's 19 bytes. Setting bit 5 turns
+    // an upper-case letter into its lower case, and no other byte into a
+    // lower-case letter; the hyphen's byte is compared as it stands.
+    static constexpr char kLower[] = "content-disposition";
+    static constexpr char kFold[] = "\x20\x20\x20\x20\x20\x20\x20\x00\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20";
+    uint64_t folded = 0;
+    for (const uint32_t at : {0u, 8u, kDispositionLength - 8}) {
+        uint64_t word, fold, lower;
+        std::memcpy(&word, text + at, 8);
+        std::memcpy(&fold, kFold + at, 8);
+        std::memcpy(&lower, kLower + at, 8);
+        folded |= (word | fold) ^ lower;
+    }
+    if (folded != 0) return HeaderShape::Other;
+    if (text[kDispositionLength] == ':') return HeaderShape::Disposition;
+    return text[kDispositionLength] == 0 ? HeaderShape::Unsure : HeaderShape::Other;
+}
+
+// Index of the first CR or LF in bytes[from, n), or n. Eight bytes are
+// tested at a time for either (a byte equal to one of them leaves a zero
+// byte after the XOR); the byte loop then finds which.
+uint32_t FindLineBreak(const unsigned char* bytes, uint32_t from, uint32_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    uint32_t i = from;
+    for (; n - i >= 8; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        const uint64_t cr = word ^ (kOnes * '\r');
+        const uint64_t lf = word ^ (kOnes * '\n');
+        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
+    }
+    for (; i < n; ++i)
+        if (bytes[i] == '\r' || bytes[i] == '\n') return i;
+    return n;
+}
+
+// Appends to the line in place while it has room, which is what AppendBytes
+// would do, without the call.
+void AppendToLine(ByteString& line, const unsigned char* bytes, uint32_t count) {
+    const uint32_t length = line.Length();
+    if (count == 0) return;
+    if (count > line.Capacity() - length) return line.AppendBytes(reinterpret_cast<const char*>(bytes), count);
+    char* text = line.MutableText();
+    std::memcpy(text + length, bytes, count);
+    text[length + count] = 0;
+    line.SetLength(length + count);
+}
+
+// Byte classes of a Content-Disposition line's parameters, one table lookup
+// per byte. NUL ends the parameter and its name, as the end of the text.
+enum : uint8_t {
+    kParameterEnd = 1,   // ";" and NUL
+    kNameEnd = 2,        // "=", ";" and NUL: also ends a value
+    kLeadingBlank = 4,   // space, tab, comma: skipped before a parameter
+    kParameterBlank = 8  // space, tab, double quote: around names and values
+};
+constexpr struct ParameterClasses {
+    uint8_t of[256] = {};
+    constexpr ParameterClasses() {
+        of[0] = of[';'] = kParameterEnd | kNameEnd;
+        of['='] = kNameEnd;
+        of[','] = kLeadingBlank;
+        of[' '] = of['\t'] = kLeadingBlank | kParameterBlank;
+        of['"'] = kParameterBlank;
+    }
+    bool Is(char c, uint8_t cls) const { return (of[static_cast<unsigned char>(c)] & cls) != 0; }
+} kParameterClasses;
+
 }  // namespace
 
 struct PostDataParser::PartScratch {
     explicit PartScratch(ByteString& line)
         : headerSplit(line, ":"), parameterSplit(line, ";"), nameValue(parameter, "=", kParameterBlanks) {}
 
-    ByteString fieldName, fileName, header, parameter, parameterName, parameterValue;
+    // A header line through the splitters: any shape.
+    void ReadHeaderLine(const ByteString& line);
+    // The parameters of a Content-Disposition line, from just after its
+    // colon to the line's first NUL, read in place with the same tokens as
+    // the splitters give.
+    void ReadDisposition(const char* parameters);
+
+    // What the header block said so far.
+    ByteString fieldName, fileName;
+    bool isFile = false;
+
+    ByteString header, parameter, parameterName, parameterValue;
     // CR LF and the delimiter, in one piece: a near miss releases a prefix.
     ByteString held;
     TokenSplitter headerSplit;     // a header line, at ":"
     TokenSplitter parameterSplit;  // the rest of the line after the colon, at ";"
     TokenSplitter nameValue;       // one parameter at "="; also upper-cases the header name
 };
+
+void PostDataParser::PartScratch::ReadHeaderLine(const ByteString& line) {
+    const uint32_t colon = headerSplit.Token(header, 0, 0);
+    // Only a header name with something after its colon counts; blanks
+    // before the colon make it a different name.
+    // (A token holds no NUL, so its length tells a name that cannot match.)
+    if (colon + 1 >= line.Length() || header.Length() != kDispositionLength) return;
+    nameValue.SetTarget(header);
+    nameValue.ToUpper();
+    if (!header.Equals(kDisposition)) return;
+    isFile = false;
+    fileName.Clear();
+    // The parameters after the colon, split at ";" in place. Each starts
+    // right after the ";" that ended the one before, which gives the same
+    // tokens as numbering them from the colon; an empty parameter changes
+    // nothing, so no count is needed.
+    for (uint32_t start = colon + 1;;) {
+        const uint32_t stop = parameterSplit.Token(parameter, 0, start);
+        nameValue.SetTarget(parameter);
+        nameValue.Token(parameterName, 0, 0);
+        // Only two parameter names are used; the rest (and the disposition
+        // type) need no value.
+        const bool isName = parameterName.Equals("name");
+        if (isName || parameterName.Equals("filename")) {
+            nameValue.Token(parameterValue, 1, 0);
+            nameValue.SetTarget(parameterValue);
+            nameValue.TrimLeft();
+            nameValue.TrimRight();
+            if (isName) {
+                fieldName.Assign(parameterValue);
+            } else {
+                isFile = true;
+                fileName.Assign(parameterValue);
+            }
+        }
+        if (line.Text()[stop] == 0) break;
+        start = stop + 1;
+    }
+}
+
+void PostDataParser::PartScratch::ReadDisposition(const char* p) {
+    const ParameterClasses& c = kParameterClasses;
+    isFile = false;
+    fileName.Clear();
+    for (;;) {
+        // A parameter: after spaces, tabs and commas, up to ";" or the NUL.
+        // Its name: after spaces, tabs and quotes, up to "=" or the end.
+        while (c.Is(*p, kLeadingBlank)) ++p;
+        while (c.Is(*p, kParameterBlank)) ++p;
+        const char* name = p;
+        while (!c.Is(*p, kNameEnd)) ++p;
+        const size_t nameLength = static_cast<size_t>(p - name);
+        const bool isName = nameLength == 4 && std::memcmp(name, "name", 4) == 0;
+        if (isName || (nameLength == 8 && std::memcmp(name, "filename", 8) == 0)) {
+            // The value: after the "=", spaces, tabs and quotes, up to the
+            // next "=" or the end, less trailing spaces, tabs and quotes.
+            const char* value = p;
+            if (*p == '=') {
+                ++p;
+                while (c.Is(*p, kParameterBlank)) ++p;
+                value = p;
+                while (!c.Is(*p, kNameEnd)) ++p;
+            }
+            const char* end = p;
+            while (end != value && c.Is(end[-1], kParameterBlank)) --end;
+            ByteString& target = isName ? fieldName : fileName;
+            target.Clear();
+            target.AppendBytes(value, static_cast<uint32_t>(end - value));
+            if (!isName) isFile = true;
+        }
+        while (!c.Is(*p, kParameterEnd)) ++p;
+        if (*p == 0) return;
+        ++p;
+    }
+}
 
 void PostDataParser::PartScratchDeleter::operator()(PartScratch* scratch) const { delete scratch; }
 
@@ -181,18 +356,15 @@ bool PostDataParser::ReadLine() {
     BodyRuns runs(*body);
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
-        const auto* lf = static_cast<const unsigned char*>(std::memchr(run, '\n', n));
-        const uint32_t end = lf ? static_cast<uint32_t>(lf - run) : n;
-        // CR is dropped wherever it stands in the line.
-        for (uint32_t from = 0; from < end;) {
-            const auto* cr = static_cast<const unsigned char*>(std::memchr(run + from, '\r', end - from));
-            const uint32_t stop = cr ? static_cast<uint32_t>(cr - run) : end;
-            line.AppendBytes(reinterpret_cast<const char*>(run + from), stop - from);
-            from = stop + 1;
-        }
-        if (lf != nullptr) {
-            runs.Take(end + 1);
-            return true;
+        for (uint32_t from = 0;;) {
+            const uint32_t stop = FindLineBreak(run, from, n);
+            AppendToLine(line, run + from, stop - from);
+            if (stop == n) break;
+            if (run[stop] == '\n') {
+                runs.Take(stop + 1);
+                return true;
+            }
+            from = stop + 1;  // CR is dropped wherever it stands in the line
         }
         runs.Take(n);
     }
@@ -201,61 +373,22 @@ bool PostDataParser::ReadLine() {
 
 bool PostDataParser::ParsePart() {
     PartScratch& scratch = Scratch();
-    ByteString& fieldName = scratch.fieldName;
-    ByteString& fileName = scratch.fileName;
-    ByteString& header = scratch.header;
-    ByteString& parameter = scratch.parameter;
-    ByteString& parameterName = scratch.parameterName;
-    ByteString& parameterValue = scratch.parameterValue;
-    TokenSplitter& headerSplit = scratch.headerSplit;
-    TokenSplitter& parameterSplit = scratch.parameterSplit;
-    TokenSplitter& nameValue = scratch.nameValue;
-    fieldName.Clear();
-    fileName.Clear();
-    bool isFile = false;
+    scratch.fieldName.Clear();
+    scratch.fileName.Clear();
+    scratch.isFile = false;
 
     bool more = ReadLine();
     while (more && line.Length() != 0) {
-        const uint32_t colon = headerSplit.Token(header, 0, 0);
-        // Only a header name with something after its colon counts; blanks
-        // before the colon make it a different name.
-        // (A token holds no NUL, so its length tells a name that cannot match.)
-        if (colon + 1 < line.Length() && header.Length() == kDispositionLength) {
-            nameValue.SetTarget(header);
-            nameValue.ToUpper();
-            if (header.Equals(kDisposition)) {
-                isFile = false;
-                fileName.Clear();
-                // The parameters after the colon, split at ";" in place. Each
-                // starts right after the ";" that ended the one before, which
-                // gives the same tokens as numbering them from the colon; an
-                // empty parameter changes nothing, so no count is needed.
-                for (uint32_t start = colon + 1;;) {
-                    const uint32_t stop = parameterSplit.Token(parameter, 0, start);
-                    nameValue.SetTarget(parameter);
-                    nameValue.Token(parameterName, 0, 0);
-                    // Only two parameter names are used; the rest (and the
-                    // disposition type) need no value.
-                    const bool isName = parameterName.Equals("name");
-                    if (isName || parameterName.Equals("filename")) {
-                        nameValue.Token(parameterValue, 1, 0);
-                        nameValue.SetTarget(parameterValue);
-                        nameValue.TrimLeft();
-                        nameValue.TrimRight();
-                        if (isName) {
-                            fieldName.Assign(parameterValue);
-                        } else {
-                            isFile = true;
-                            fileName.Assign(parameterValue);
-                        }
-                    }
-                    if (line.Text()[stop] == 0) break;
-                    start = stop + 1;
-                }
-            }
+        switch (LookAtHeader(line)) {
+        case HeaderShape::Other: break;
+        case HeaderShape::Disposition: scratch.ReadDisposition(line.Text() + kDispositionLength + 1); break;
+        case HeaderShape::Unsure: scratch.ReadHeaderLine(line); break;
         }
         more = ReadLine();
     }
+    ByteString& fieldName = scratch.fieldName;
+    ByteString& fileName = scratch.fileName;
+    const bool isFile = scratch.isFile;
 
     // The end of the body, an empty header block, or a part without a name:
     // its data is not consumed and no later part is read.
@@ -305,6 +438,7 @@ void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
         curField = static_cast<int32_t>(fields.Count());
         curValue = 0;
         fields.Emplace(name, value);
+        index_.AddMissed(fields);  // the new field goes where the lookup missed
         return;
     }
     ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;

@@ -193,4 +193,93 @@ TEST(MultipartEquivalence, DelimiterCandidatesAtEveryOffsetOfARun) {
     EXPECT_EQ(values, 1200u * 8);  // the last candidate makes a second field
 }
 
+// Header lines of every shape: the name in any case, misspelt or padded,
+// blanks before it, a NUL anywhere (the colon's place included), CRs inside,
+// and parameters with stray blanks, quotes, commas, "=" and ";".
+class HeaderLineGenerator {
+public:
+    explicit HeaderLineGenerator(unsigned seed) : random_(seed) {}
+
+    std::string Line() {
+        using namespace std::string_literals;
+        static const std::string leads[] = {" ", "\t", ",", " ,\t", "\"", "\0"s, " \0"s};
+        static const std::string separators[] = {" :", "", "::", ";", "\0"s, "\0:"s};
+        std::string line = Chance(3) ? leads[Pick(0, 6)] : "";
+        line += Name() + (Chance(4) ? separators[Pick(0, 5)] : ":");
+        for (int n = Pick(0, 4); n > 0; --n) line += Parameter() + (Chance(4) ? "" : ";");
+        if (Chance(5)) line.insert(static_cast<size_t>(Pick(0, static_cast<int>(line.size()))), 1, '\0');
+        if (Chance(6)) line.insert(static_cast<size_t>(Pick(0, static_cast<int>(line.size()))), 1, '\r');
+        return line + (Chance(8) ? "\n" : "\r\n");
+    }
+
+private:
+    int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+    bool Chance(int oneIn) { return Pick(1, oneIn) == 1; }
+
+    std::string Name() {
+        std::string name = "Content-Disposition";
+        for (char& c : name)
+            if (Chance(3) && c != '-') c = static_cast<char>(c ^ 0x20);
+        switch (Pick(0, 9)) {
+        case 0: return name + " ";
+        case 1: return name.substr(0, static_cast<size_t>(Pick(0, 18)));
+        case 2: name[static_cast<size_t>(Pick(0, 18))] = static_cast<char>("-_ \r\xc3"[Pick(0, 4)]); return name;
+        case 3: return "Content-Type";
+        case 4: return name + "x";
+        default: return name;
+        }
+    }
+
+    std::string Parameter() {
+        static const char* const names[] = {"form-data", "name", "name", "filename", "filename", "Name",
+                                            "name ", "\"name\"", "file", "names", ""};
+        static const char* const values[] = {"a", "b c", "x=y", "", "\"q\"", "a,b", "\"\"", "f.txt", "\"r;s\"",
+                                             "\" t \"", "C:\\d\\e.bin"};
+        std::string p = Blanks() + names[Pick(0, 10)];
+        if (!Chance(6)) p += Blanks() + "=" + Blanks() + values[Pick(0, 10)];
+        return p + Blanks();
+    }
+
+    // Mostly none: a blank before "=" hides a name.
+    std::string Blanks() {
+        static const char* const blanks[] = {" ", "\t", ",", "\"", " \"", "\t,"};
+        return Chance(3) ? blanks[Pick(0, 5)] : "";
+    }
+
+    std::mt19937 random_;
+};
+
+TEST(MultipartEquivalence, HeaderLinesOfAnyShapeMatchByteWiseReference) {
+    TempDirectory temp;
+    HeaderLineGenerator generator(1103);
+    const std::string boundary = "AaB03x";
+    const std::string delimiter = "--" + boundary;
+    int named = 0, files = 0, nameless = 0;
+    for (int i = 0; i < 3000; ++i) {
+        // Two parts, each with one to three lines; the first part is often
+        // named properly, so that odd lines after it can still change it.
+        std::string body = delimiter + "\r\n";
+        for (int part = 0; part < 2; ++part) {
+            if (i % 3 == 0) body += "Content-Disposition: form-data; name=\"base\"\r\n";
+            for (int n = 1 + i % 3; n > 0; --n) body += generator.Line();
+            body += "\r\nvalue " + std::to_string(i) + "\r\n" + delimiter + (part == 0 ? "\r\n" : "--\r\n");
+        }
+        const Outcome expected = Expected(body, boundary);
+        // Lines split across get buffers too, down to single bytes.
+        static const uint32_t bufferSizes[] = {1024, 7, 1, 0, 64};
+        const Outcome actual = ParseWithBuffer(body, boundary, bufferSizes[i % 5]);
+        ASSERT_EQ(actual.fields, expected.fields) << "body " << i;
+        ASSERT_EQ(actual.files, expected.files) << "body " << i;
+        ASSERT_TRUE(temp.Files().empty()) << "body " << i;
+        if (expected.fields.empty()) ++nameless;
+        for (const auto& field : expected.fields)
+            if (field.first != "base") ++named;
+        files += static_cast<int>(expected.files.size());
+    }
+    // The odd lines must name parts, name files and hide names, all often.
+    EXPECT_GT(named, 200);
+    EXPECT_GT(files, 80);
+    EXPECT_GT(nameless, 300);
+}
+
 }  // namespace

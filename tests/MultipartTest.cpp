@@ -153,6 +153,27 @@ TEST_F(Multipart, ContentDispositionNameIsCaseInsensitiveOnlyAsWritten) {
               (FieldsView{{"a", {"v"}}}));
 }
 
+TEST_F(Multipart, NulInAHeaderLineHidesTheRestOfIt) {
+    using namespace std::string_literals;
+    auto withHeader = [](const std::string& header) {
+        return kDelimiter + "\r\n" + header + "\r\n\r\nv\r\n" + Closing();
+    };
+    // Parameters end at the NUL: the value is cut and the file name unseen.
+    EXPECT_EQ(FieldsOf(withHeader("Content-Disposition: form-data; name=\"a\0b\"; filename=\"f.txt\""s)),
+              (FieldsView{{"a", {"v"}}}));
+    EXPECT_EQ(FieldsOf(withHeader("Content-Disposition: form-data;\0 name=\"a\""s)), FieldsView{});
+    // A NUL before the name leaves an empty header name.
+    EXPECT_EQ(FieldsOf(withHeader("\0Content-Disposition: form-data; name=\"a\""s)), FieldsView{});
+    // A NUL in the colon's place ends the name as a colon would, and the
+    // parameters are read from the byte after it.
+    EXPECT_EQ(FieldsOf(withHeader("content-DISPOSITION\0; name=\"z\""s)), (FieldsView{{"z", {"v"}}}));
+    EXPECT_EQ(FieldsOf(withHeader(" Content-Disposition\0name=z"s)), (FieldsView{{"z", {"v"}}}));
+    // Blanks around parameters: spaces, tabs and commas before one, quotes
+    // too before its name; later parameters override earlier ones.
+    EXPECT_EQ(FieldsOf(withHeader("Content-Disposition:,;;\t, \"name=\t\"\tv w\t\"\t;name=\"x\";, name=\"a\"b\"")),
+              (FieldsView{{"a\"b", {"v"}}}));
+}
+
 TEST_F(Multipart, ParameterValuesAreCutAtSemicolonOrEquals) {
     PostDataParser parser;
     ParseMultipartBody(parser, Part("name=\"x=y\"", "1") +
