@@ -22,13 +22,10 @@ public:
     explicit OrderedList(uint32_t capacity = kInitialCapacity)
         : items_(capacity <= InlineRoom ? InlineItems() : Allocate(capacity)),
           capacity_(capacity <= InlineRoom ? InlineRoom : capacity) {}
+    // A copy that throws part-way is destroyed as a whole list (the
+    // delegated constructor has finished): count_ holds the copies made.
     OrderedList(const OrderedList& other) : OrderedList(other.capacity_) {
-        try {
-            for (; count_ < other.count_; ++count_) new (items_ + count_) T(other.items_[count_]);
-        } catch (...) {
-            Release();
-            throw;
-        }
+        for (; count_ < other.count_; ++count_) new (items_ + count_) T(other.items_[count_]);
     }
     OrderedList(OrderedList&& other) noexcept : items_(InlineItems()), capacity_(InlineRoom) { TakeFrom(other); }
     OrderedList& operator=(OrderedList other) noexcept {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "ParserHarness.h"
 #include "RuntimeFiles.h"
@@ -154,6 +155,69 @@ TEST(ResultLists, GrowByDoublingAndKeepElementsInPlaceOrder) {
     EXPECT_EQ(Str(field.values[0]), "one");
     EXPECT_EQ(field.values.Count(), 1u);
     EXPECT_EQ(copy.values.Count(), 2u);
+}
+
+// An element that counts the live instances and can be told to fail its
+// n-th copy, to see that lists with inline room neither leak nor destroy
+// twice when they move, grow, are assigned or fail to copy.
+struct Counted {
+    static int live;
+    static int copiesBeforeFailure;  // < 0: never fail
+    std::string text;
+    explicit Counted(std::string t) : text(std::move(t)) { ++live; }
+    Counted(const Counted& other) : text(other.text) {
+        if (copiesBeforeFailure == 0) throw std::bad_alloc();
+        if (copiesBeforeFailure > 0) --copiesBeforeFailure;
+        ++live;
+    }
+    Counted(Counted&& other) noexcept : text(std::move(other.text)) { ++live; }
+    ~Counted() { --live; }
+};
+int Counted::live = 0;
+int Counted::copiesBeforeFailure = -1;
+
+std::vector<std::string> Texts(const OrderedList<Counted, 1>& list) {
+    std::vector<std::string> out;
+    for (const Counted& c : list) out.push_back(c.text);
+    return out;
+}
+
+TEST(ResultLists, InlineRoomSurvivesMovesGrowthAssignmentAndFailedCopies) {
+    using List = OrderedList<Counted, 1>;
+    {
+        List one(1);
+        one.Emplace("a");
+        EXPECT_EQ(one.Capacity(), 1u);
+        List moved(std::move(one));  // the inline element moves across
+        EXPECT_EQ(Texts(moved), std::vector<std::string>{"a"});
+        EXPECT_EQ(one.Count(), 0u);
+        one.Emplace("again");  // the moved-from list is usable
+        moved.Emplace("b");    // outgrows the inline room
+        moved.Emplace("c");
+        EXPECT_EQ(moved.Capacity(), 4u);
+        EXPECT_EQ(Texts(moved), (std::vector<std::string>{"a", "b", "c"}));
+        List stolen(std::move(moved));  // heap storage is taken over as it is
+        EXPECT_EQ(Texts(stolen), (std::vector<std::string>{"a", "b", "c"}));
+        moved.Emplace("fresh");
+        EXPECT_EQ(Texts(moved), std::vector<std::string>{"fresh"});
+
+        one = stolen;  // copy-assign over an inline list
+        EXPECT_EQ(Texts(one), (std::vector<std::string>{"a", "b", "c"}));
+        stolen = List(1);  // assign an empty inline list over heap storage
+        EXPECT_EQ(stolen.Count(), 0u);
+        stolen.Emplace("z");
+        one = std::move(stolen);
+        EXPECT_EQ(Texts(one), std::vector<std::string>{"z"});
+
+        List three(1);
+        for (const char* t : {"x", "y", "w"}) three.Emplace(t);
+        Counted::copiesBeforeFailure = 2;  // the third copy fails
+        EXPECT_THROW(List copy(three), std::bad_alloc);
+        Counted::copiesBeforeFailure = -1;
+        EXPECT_EQ(Texts(three), (std::vector<std::string>{"x", "y", "w"}));
+        EXPECT_EQ(Counted::live, 1 + 1 + 3);  // one, moved, three
+    }
+    EXPECT_EQ(Counted::live, 0);
 }
 
 TEST(ParserLifetime, DestructionDeletesEveryTemporaryFile) {
