@@ -148,16 +148,21 @@ void TouchFreshMemory(benchmark::State& state, size_t size) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
 
+// data into a new temporary file (its name in path), 8 KiB per write.
+void WriteToNewFile(benchmark::State& state, const std::string& data, ByteString& path) {
+    const int fd = CreateTemporaryFileHandle(path);
+    for (size_t at = 0; at < data.size(); at += 8192) {
+        const unsigned count = static_cast<unsigned>(std::min<size_t>(8192, data.size() - at));
+        if (rt::Write(fd, data.data() + at, count) != static_cast<int>(count)) state.SkipWithError("write failed");
+    }
+    CloseFileHandle(fd);
+}
+
 // The same body into one new temporary file, 8 KiB per write.
 void CopyBaseline(benchmark::State& state, const std::string& body) {
     for (auto _ : state) {
         ByteString path;
-        const int fd = CreateTemporaryFileHandle(path);
-        for (size_t at = 0; at < body.size(); at += 8192) {
-            const unsigned count = static_cast<unsigned>(std::min<size_t>(8192, body.size() - at));
-            if (rt::Write(fd, body.data() + at, count) != static_cast<int>(count)) state.SkipWithError("write failed");
-        }
-        CloseFileHandle(fd);
+        WriteToNewFile(state, body, path);
         state.PauseTiming();
         rt::Unlink(path.Text());
         state.ResumeTiming();
@@ -176,16 +181,7 @@ void CopyBaselineSeparateFiles(benchmark::State& state) {
     }();
     std::vector<ByteString> paths(parts.size());
     for (auto _ : state) {
-        for (size_t i = 0; i < parts.size(); ++i) {
-            const std::string& data = parts[i];
-            const int fd = CreateTemporaryFileHandle(paths[i]);
-            for (size_t at = 0; at < data.size(); at += 8192) {
-                const unsigned count = static_cast<unsigned>(std::min<size_t>(8192, data.size() - at));
-                if (rt::Write(fd, data.data() + at, count) != static_cast<int>(count))
-                    state.SkipWithError("write failed");
-            }
-            CloseFileHandle(fd);
-        }
+        for (size_t i = 0; i < parts.size(); ++i) WriteToNewFile(state, parts[i], paths[i]);
         state.PauseTiming();
         for (const ByteString& path : paths) rt::Unlink(path.Text());
         state.ResumeTiming();
