@@ -9,11 +9,6 @@ constexpr const char* kPairLeadBlanks = " \t,";
 
 inline bool IsPairBlank(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
 
-const char* SkipPairBlanks(const char* p, const char* end) {
-    while (p < end && IsPairBlank(*p)) ++p;
-    return p;
-}
-
 // Removes the pair blanks (space, CR, LF, tab) at both ends of text.
 void TrimPairBlanks(ByteString& text) {
     char* p = text.MutableText();
@@ -117,16 +112,16 @@ void PostDataParser::AddPair(const ByteString& pairText, ByteString& name, ByteS
     const char* end = text + pairText.Length();
     const char* pair = text + std::strspn(text, kPairLeadBlanks);
     const char* equals = static_cast<const char*>(std::memchr(pair, '=', end - pair));
-    const char* nameBegin = SkipPairBlanks(pair, end);
     const char* nameEnd = equals ? equals : end;
-    const char* valueBegin = equals ? SkipPairBlanks(equals + 1, end) : end;
+    const char* valueBegin = equals ? equals + 1 : end;
     const char* valueEnd = static_cast<const char*>(std::memchr(valueBegin, '=', end - valueBegin));
     if (valueEnd == nullptr) valueEnd = end;
 
+    // Blanks at either end go with the trimming below.
     name.Clear();
-    if (nameBegin < nameEnd) name.AppendBytes(nameBegin, static_cast<uint32_t>(nameEnd - nameBegin));
+    name.AppendBytes(pair, static_cast<uint32_t>(nameEnd - pair));
     value.Clear();
-    if (valueBegin < valueEnd) value.AppendBytes(valueBegin, static_cast<uint32_t>(valueEnd - valueBegin));
+    value.AppendBytes(valueBegin, static_cast<uint32_t>(valueEnd - valueBegin));
     UrlDecode(name);
     UrlDecode(value);
     TrimPairBlanks(name);
