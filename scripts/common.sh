@@ -5,6 +5,21 @@ QOR_WIN_BUILD=$QOR_BUILD/windows
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
+# The 32-bit Wine (wine32:i386) runs 32-bit programs in the same prefix.
+wine32_available() { [ -x /usr/lib/wine/wine ] && [ ! -f "$QOR_BUILD/wine32-unavailable" ]; }
+
+# The Windows tree and Wine loader of one architecture: x64 (the default) or x86.
+# Sets QOR_ARCH, QOR_ARCH_TREE (its build tree's name) and QOR_ARCH_BUILD (its path), and WINE.
+use_arch() {
+  QOR_ARCH=$1
+  case $QOR_ARCH in
+    x64) QOR_ARCH_TREE=windows; WINE=/usr/lib/wine/wine64 ;;
+    x86) QOR_ARCH_TREE=windows-x86; WINE=/usr/lib/wine/wine ;;
+    *) echo "unknown architecture $QOR_ARCH" >&2; return 2 ;;
+  esac
+  QOR_ARCH_BUILD=$QOR_BUILD/$QOR_ARCH_TREE
+}
+
 # Every Wine command of this project runs with the Windows tree's private prefix.
 wine_env() {
   export WINEPREFIX=$QOR_WIN_BUILD/wineprefix

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "uploadLib.h"
+#include "tests/TargetSystem.h"
 
 #include <algorithm>
 #include <vector>
@@ -90,7 +91,7 @@ TEST_F(DispatchTest, TypeLibraryHoldsTheClassAndFourInterfacesInOrder) {
     EXPECT_EQ(libAttr->wMajorVerNum, 2);
     EXPECT_EQ(libAttr->wMinorVerNum, 0);
     EXPECT_EQ(libAttr->lcid, 0u);
-    EXPECT_EQ(libAttr->syskind, SYS_WIN64) << "the 64-bit build carries the 64-bit target system";
+    EXPECT_EQ(libAttr->syskind, kBuildSysKind) << "each build carries its own target system";
     library->ReleaseTLibAttr(libAttr);
     UniqueBstr libName, libHelp, helpFile;
     ASSERT_EQ(library->GetDocumentation(-1, libName.put(), libHelp.put(), nullptr, helpFile.put()), S_OK);
@@ -363,7 +364,7 @@ TEST(UnregisteredLibrary, ObjectsWorkThroughTheirVtableButNotByName) {
         DispatchCall count2 = CallByName(form.get(), L"Count", DISPATCH_PROPERTYGET);
         EXPECT_EQ(count2.hr, S_OK);
         EXPECT_EQ(V_I4(count2.result.get()), 1);
-        EXPECT_EQ(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, SYS_WIN64), S_OK);
+        EXPECT_EQ(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind), S_OK);
     }
     EXPECT_EQ(ModuleLockCount(), locks);
 }

@@ -4,6 +4,7 @@
 #include "automation/DualDispatch.h"
 #include "automation/VariantOps.h"
 #include "uploadLib.h"
+#include "tests/TargetSystem.h"
 
 #include <cstdlib>
 
@@ -20,7 +21,7 @@ public:
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         // A run that checks the unregistered case must not find a library
         // left behind by an interrupted run.
-        UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, SYS_WIN64);
+        UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind);
         if (unregisteredRun) return;
         wchar_t path[MAX_PATH];
         ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
@@ -30,7 +31,7 @@ public:
     void TearDown() override {
         ReleaseDispatchTypeInfo();
         if (!unregisteredRun) {
-            EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, SYS_WIN64));
+            EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind));
         }
         CoUninitialize();
     }

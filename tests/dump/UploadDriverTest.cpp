@@ -13,6 +13,7 @@
 #include "automation/VariantOps.h"
 #include "ReportError.h"
 #include "uploadLib.h"
+#include "tests/TargetSystem.h"
 
 #include <asptlb.h>
 #include <gtest/gtest.h>
@@ -252,7 +253,7 @@ public:
     }
     void TearDown() override {
         qor::ReleaseDispatchTypeInfo();
-        if (registered_) UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, SYS_WIN64);
+        if (registered_) UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind);
         CoUninitialize();
     }
 

@@ -3,6 +3,7 @@
 #include "UploadFactory.h"
 #include "automation/DualDispatch.h"
 #include "server/Module.h"
+#include "tests/TargetSystem.h"
 
 #include <stdlib.h>
 
@@ -59,7 +60,7 @@ public:
 
     void TearDown() override {
         qor::ReleaseDispatchTypeInfo();
-        EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, SYS_WIN64));
+        EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind));
         if (hadProgId_) {
             const auto bytes = static_cast<DWORD>((savedProgId_.size() + 1) * sizeof(wchar_t));
             RegSetKeyValueW(HKEY_CLASSES_ROOT, progIdKey_.c_str(), nullptr, REG_SZ, savedProgId_.c_str(), bytes);
