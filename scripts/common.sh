@@ -5,8 +5,19 @@ QOR_WIN_BUILD=$QOR_BUILD/windows
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
-# The 32-bit Wine (wine32:i386) runs 32-bit programs in the same prefix.
-wine32_available() { [ -x /usr/lib/wine/wine ] && [ ! -f "$QOR_BUILD/wine32-unavailable" ]; }
+# The 32-bit Wine (wine32:i386) runs 32-bit programs in the same prefix. Its
+# loader is a 32-bit Linux program: installed is not enough, the kernel must run
+# it too (a kernel without 32-bit emulation answers "Exec format error").
+wine32_available() { [ -z "$(wine32_unavailable_reason)" ]; }
+wine32_unavailable_reason() {
+  if [ -f "$QOR_BUILD/wine32-unavailable" ]; then
+    echo "the 32-bit Wine (wine32:i386) could not be installed: $(tail -1 "$QOR_BUILD/wine32-unavailable")"
+  elif [ ! -x /usr/lib/wine/wine ]; then
+    echo "the 32-bit Wine (wine32:i386) is not installed"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this kernel does not run 32-bit programs ($( (/usr/lib/wine/wine --version 2>&1 || true) | tail -1 | sed 's/^.*: //'); 32-bit emulation is off, e.g. booted without ia32_emulation=on)"
+  fi
+}
 
 # The Windows tree and Wine loader of one architecture: x64 (the default) or x86.
 # Sets QOR_ARCH, QOR_ARCH_TREE (its build tree's name) and QOR_ARCH_BUILD (its path), and WINE.
