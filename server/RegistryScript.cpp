@@ -19,12 +19,55 @@ private:
 
 bool IsValidName(const std::wstring& name) { return !name.empty() && name.find(L'\\') == std::wstring::npos; }
 
-HRESULT WriteKey(HKEY parent, const RegistryKey& key) {
-    if (!IsValidName(key.name)) return DISP_E_EXCEPTION;
-    if (key.lifetime == RegistryKey::Lifetime::ForceRemove) {
-        LONG gone = RegDeleteTreeW(parent, key.name.c_str());
+bool SameName(const std::wstring& a, const wchar_t* b) { return CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL; }
+
+// Deletes every subkey and named or default value of an open key that the
+// script does not write there. One that another writer removed meanwhile is
+// no error.
+HRESULT PruneUnscripted(HKEY handle, const RegistryKey& key) {
+    std::vector<std::wstring> stale;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        LONG found = RegEnumKeyExW(handle, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (found == ERROR_NO_MORE_ITEMS) break;
+        if (found != ERROR_SUCCESS) return FromWin32(found);
+        bool scripted = false;
+        for (const RegistryKey& subkey : key.subkeys) scripted = scripted || SameName(subkey.name, name);
+        if (!scripted) stale.emplace_back(name, length);
+    }
+    for (const std::wstring& subkey : stale) {
+        LONG gone = RegDeleteTreeW(handle, subkey.c_str());
         if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) return FromWin32(gone);
     }
+
+    stale.clear();
+    std::vector<wchar_t> valueName(16384);  // the longest value name the registry allows
+    for (DWORD i = 0;; ++i) {
+        DWORD length = static_cast<DWORD>(valueName.size());
+        LONG found = RegEnumValueW(handle, i, valueName.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (found == ERROR_NO_MORE_ITEMS) break;
+        if (found != ERROR_SUCCESS) return FromWin32(found);
+        bool scripted = false;
+        for (const RegistryValue& value : key.values) scripted = scripted || SameName(value.name, valueName.data());
+        if (!scripted) stale.emplace_back(valueName.data(), length);
+    }
+    for (const std::wstring& value : stale) {
+        LONG gone = RegDeleteValueW(handle, value.empty() ? nullptr : value.c_str());
+        if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) return FromWin32(gone);
+    }
+    return S_OK;
+}
+
+// A ForceRemove key ends up holding exactly what the script writes, and so
+// does every key below it. It is written in place and then cleared of what
+// the script does not name, rather than deleted and written afresh: the class
+// stays registered throughout a re-registration, so a process creating the
+// object meanwhile, or a second registration at the same time, never finds
+// the key missing or deleted under its handle.
+HRESULT WriteKey(HKEY parent, const RegistryKey& key, bool exact) {
+    if (!IsValidName(key.name)) return DISP_E_EXCEPTION;
+    exact = exact || key.lifetime == RegistryKey::Lifetime::ForceRemove;
     KeyHandle handle;
     if (HRESULT hr = FromWin32(RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                                KEY_READ | KEY_WRITE, nullptr, handle.put(), nullptr));
@@ -38,8 +81,8 @@ HRESULT WriteKey(HKEY parent, const RegistryKey& key) {
             return hr;
     }
     for (const RegistryKey& subkey : key.subkeys)
-        if (HRESULT hr = WriteKey(handle.get(), subkey); FAILED(hr)) return hr;
-    return S_OK;
+        if (HRESULT hr = WriteKey(handle.get(), subkey, exact); FAILED(hr)) return hr;
+    return exact ? PruneUnscripted(handle.get(), key) : S_OK;
 }
 
 HRESULT RemoveKey(HKEY parent, const RegistryKey& key) {
@@ -73,7 +116,7 @@ HRESULT RemoveKey(HKEY parent, const RegistryKey& key) {
 
 HRESULT RegisterScript(HKEY root, const std::vector<RegistryKey>& script) {
     for (const RegistryKey& key : script) {
-        if (HRESULT hr = WriteKey(root, key); FAILED(hr)) {
+        if (HRESULT hr = WriteKey(root, key, false); FAILED(hr)) {
             UnregisterScript(root, script);
             return hr;
         }

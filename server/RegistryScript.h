@@ -14,7 +14,8 @@ struct RegistryValue {
 struct RegistryKey {
     enum class Lifetime {
         Normal,       // created if missing; deleted at unregistration once empty
-        ForceRemove,  // deleted with everything below it, then written afresh
+        ForceRemove,  // at registration left holding exactly the scripted keys and
+                      // values, below it too; written in place, so never missing
         NoRemove,     // created if missing; never deleted
     };
 

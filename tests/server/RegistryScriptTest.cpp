@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "uploadLib.h"
 
@@ -58,6 +60,9 @@ protected:
         RegCloseKey(key);
         return count;
     }
+    void SetValue(const std::wstring& path, const wchar_t* name) {
+        ASSERT_EQ(RegSetKeyValueW(root_, path.c_str(), name, REG_SZ, L"x", 4), ERROR_SUCCESS);
+    }
     void AddKey(const std::wstring& path) {
         HKEY key;
         ASSERT_EQ(RegCreateKeyExW(root_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -106,13 +111,41 @@ TEST_F(RegistryScriptTest, ReRegistrationDropsStaleSubkeysOfTheClassKeyOnly) {
     ASSERT_EQ(RegisterScript(root_, ClassScript(module_)), S_OK);
     AddKey(clsidKey_ + L"\\Stale");
     AddKey(clsidKey_ + L"\\Programmable\\Stale");
+    AddKey(clsidKey_ + L"\\InprocServer32\\Stale");
     AddKey(L"CLSID\\{00000000-0000-0000-0000-000000000001}");
+    for (const wchar_t* path : {L"", L"\\Programmable", L"\\InprocServer32"}) SetValue(clsidKey_ + path, L"Stale");
+    SetValue(clsidKey_ + L"\\Programmable", nullptr);
     ASSERT_EQ(RegisterScript(root_, ClassScript(L"D:\\other.dll")), S_OK);
     EXPECT_FALSE(Exists(clsidKey_ + L"\\Stale"));
     EXPECT_FALSE(Exists(clsidKey_ + L"\\Programmable\\Stale"));
+    EXPECT_FALSE(Exists(clsidKey_ + L"\\InprocServer32\\Stale"));
+    EXPECT_EQ(ValueCount(clsidKey_), 2u);
+    EXPECT_EQ(ValueCount(clsidKey_ + L"\\Programmable"), 0u);
+    EXPECT_EQ(ValueCount(clsidKey_ + L"\\InprocServer32"), 2u);
     EXPECT_TRUE(Exists(clsidKey_ + L"\\Programmable"));
     EXPECT_TRUE(Exists(L"CLSID\\{00000000-0000-0000-0000-000000000001}"));  // not ours
     EXPECT_EQ(Value(clsidKey_ + L"\\InprocServer32"), L"D:\\other.dll");
+}
+
+// A process creating the object while the class is registered again must
+// always find it: re-registration never takes the class or its server away.
+TEST_F(RegistryScriptTest, ReRegistrationNeverHidesTheServerFromAnotherReader) {
+    ASSERT_EQ(RegisterScript(root_, ClassScript(module_)), S_OK);
+    std::atomic<bool> done{false};
+    int reads = 0, misses = 0;
+    std::thread reader([&] {
+        while (!done) {
+            ++reads;
+            if (Value(clsidKey_ + L"\\InprocServer32") != module_ || !Exists(L"Tandervale.QORUpload\\CLSID")) ++misses;
+        }
+    });
+    HRESULT failure = S_OK;
+    for (int round = 0; round < 200 && SUCCEEDED(failure); ++round) failure = RegisterScript(root_, ClassScript(module_));
+    done = true;
+    reader.join();
+    EXPECT_EQ(failure, S_OK);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(misses, 0);
 }
 
 TEST_F(RegistryScriptTest, UnregistrationRemovesScriptedKeysAndKeepsTheRoots) {
