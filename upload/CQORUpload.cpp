@@ -248,8 +248,10 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
         hr = request->BinaryRead(count.get(), answer.put());
     }  // whatever the host wrote back into the count is not used
     if (FAILED(hr)) return Report(kNoBinaryRead, hr);
+    // With nothing to read, the answer is not looked at: hosts answer an empty
+    // read with an empty array, VT_EMPTY or VT_NULL alike.
     SAFEARRAY* bytes = nullptr;
-    if (FAILED(hr = ByteArrayOf(*answer.get(), &bytes))) return Report(kNoBinaryRead, hr);
+    if (total > 0 && FAILED(hr = ByteArrayOf(*answer.get(), &bytes))) return Report(kNoBinaryRead, hr);
 
     ByteBuffer body(ByteStream::kSynchronised, kBodyBufferSize);
     if (FAILED(hr = CopyBody(bytes, total, body))) return Report(kNoBinaryRead, hr);
