@@ -340,8 +340,7 @@ PostDataParser::PartScratch& PostDataParser::Scratch() {
     return *scratch_;
 }
 
-void PostDataParser::ParseMultipart(InputBuffer& input) {
-    body = &input;
+void PostDataParser::ParseMultipart() {
     if (!ReadLine()) return;
     // Anything before or after the delimiter on the first line (blanks
     // included) leaves the whole body unparsed.
@@ -441,6 +440,7 @@ void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
         index_.AddMissed(fields);  // the new field goes where the lookup missed
         return;
     }
+    NoteGrowth(static_cast<uint32_t>(curField));
     ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;
     curValue = static_cast<int32_t>(values.Count());
     values.Append(value);

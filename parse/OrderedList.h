@@ -51,6 +51,12 @@ public:
         return *slot;
     }
 
+    // Destroys the elements from position count on, last first; the
+    // capacity stays.
+    void Truncate(uint32_t count) noexcept {
+        while (count_ > count) items_[--count_].~T();
+    }
+
     uint32_t Count() const { return count_; }
     uint32_t Capacity() const { return capacity_; }
     T& operator[](uint32_t index) { return items_[index]; }
