@@ -443,7 +443,10 @@ void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
     NoteGrowth(static_cast<uint32_t>(curField));
     ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;
     curValue = static_cast<int32_t>(values.Count());
-    values.Append(value);
+    if (value.Length() == 0)
+        values.Append(ByteString::WithoutStorage());  // grows as the part's data arrives
+    else
+        values.Append(value);
 }
 
 // Delimiter recognition, one byte at a time through six states; only the data

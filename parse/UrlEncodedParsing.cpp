@@ -133,6 +133,11 @@ void PostDataParser::AddPair(const ByteString& pairText, ByteString& name, ByteS
         index_.AddMissed(fields);
     } else {
         NoteGrowth(static_cast<uint32_t>(curField));
-        fields[static_cast<uint32_t>(curField)].values.Append(value);
+        ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;
+        // Bodies of many empty values ("a=&a=&...") cost only their slots.
+        if (value.Length() == 0)
+            values.Append(ByteString::WithoutStorage());
+        else
+            values.Append(value);
     }
 }
