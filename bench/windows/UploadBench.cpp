@@ -3,8 +3,8 @@
 // a new upload object, started on a page whose host serves the body;
 // ProcessPostData is timed alone, and the last Release (which deletes the
 // temporary files) separately. Prints the median of the samples, and the
-// process's peak private memory (commit) per body byte: run one body per
-// process for that figure to be its own, e.g.
+// process's peak private memory (commit) and peak working set per body byte:
+// run one body per process for those figures to be its own, e.g.
 //   build/windows/wine-run build/windows/bench/windows/upload_bench.exe 3 "tiny pairs"
 #include <windows.h>
 #include <psapi.h>
@@ -96,10 +96,12 @@ bool Run(const char* name, const wchar_t* contentType, const std::string& body, 
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
     std::printf("%-22s %9zu bytes  ProcessPostData %8.2f ms  %8.1f MB/s  last Release %7.2f ms  "
-                "peak private %.1f MiB (%.1f per body byte)\n",
+                "peak private %.1f MiB (%.1f per body byte), peak working set %.1f MiB (%.1f per body byte)\n",
                 name, body.size(), seconds * 1e3, static_cast<double>(body.size()) / seconds / 1e6,
                 Median(release) * 1e3, static_cast<double>(memory.PeakPagefileUsage) / (1 << 20),
-                static_cast<double>(memory.PeakPagefileUsage) / static_cast<double>(body.size()));
+                static_cast<double>(memory.PeakPagefileUsage) / static_cast<double>(body.size()),
+                static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20),
+                static_cast<double>(memory.PeakWorkingSetSize) / static_cast<double>(body.size()));
     return true;
 }
 
