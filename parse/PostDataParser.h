@@ -15,7 +15,9 @@ class InputBuffer;
 // lists, and a later body merges into them by field name. Destruction
 // deletes every temporary file recorded in `files`.
 //
-// Input it does not recognise is ignored; the parser reports nothing itself.
+// Input it does not recognise is ignored and the parser reports nothing
+// itself; Parse raises only what the file layer raises (XFileAlarm) and
+// std::bad_alloc, and then only after taking back everything it added.
 class PostDataParser {
 public:
     PostDataParser() = default;
