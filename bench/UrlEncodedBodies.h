@@ -34,3 +34,12 @@ inline std::string ShortDistinctNamesBody() {
     }
     return body;
 }
+
+// 8 MiB of "a=&": about 2.8 million empty values of one field, the most
+// values per body byte.
+inline std::string TinyPairsBody() {
+    std::string body;
+    body.reserve((8u << 20) + 3);
+    while (body.size() < (8u << 20)) body += "a=&";
+    return body;
+}

@@ -68,19 +68,19 @@ std::string ReadWholeFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void Check(const PostDataParser& parser, const std::string& body) {
-    const reference::Result expected = reference::Multipart(body, Str(parser.delimiter)).Parse();
-    if (expected.fields.size() != parser.fields.Count()) Fail("field count differs");
-    for (uint32_t i = 0; i < parser.fields.Count(); ++i) {
-        const FormField& field = parser.fields[i];
+void Check(const PostDataParser& parser, const std::string& delimiter, const std::string& body) {
+    const reference::Result expected = reference::Multipart(body, delimiter).Parse();
+    if (expected.fields.size() != parser.Fields().Count()) Fail("field count differs");
+    for (uint32_t i = 0; i < parser.Fields().Count(); ++i) {
+        const FormField& field = parser.Fields()[i];
         if (Str(field.name) != expected.fields[i].first) Fail("field name differs");
         if (field.values.Count() != expected.fields[i].second.size()) Fail("value count differs");
         for (uint32_t v = 0; v < field.values.Count(); ++v)
             if (Str(field.values[v]) != expected.fields[i].second[v]) Fail("value differs");
     }
-    if (expected.files.size() != parser.files.Count()) Fail("file count differs");
-    for (uint32_t i = 0; i < parser.files.Count(); ++i) {
-        const UploadedFile& file = parser.files[i];
+    if (expected.files.size() != parser.Files().Count()) Fail("file count differs");
+    for (uint32_t i = 0; i < parser.Files().Count(); ++i) {
+        const UploadedFile& file = parser.Files()[i];
         const reference::File& want = expected.files[i];
         if (Str(file.fieldName) != want.fieldName || Str(file.userPath) != want.userPath) Fail("file record differs");
         if (file.size != static_cast<int32_t>(want.data.size())) Fail("file size differs");
@@ -103,16 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {
             ByteBuffer buffer(ByteStream::kSynchronised, 1024);
             buffer.PutBytes(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
-            parser.contentType.Assign(contentType.c_str());
             try {
-                parser.Parse(buffer);
+                parser.Parse(contentType.c_str(), buffer);
             } catch (const XAlarm&) {
                 alarmed = true;  // a file system failure, not a parser fault
             }
-            parser.body = nullptr;
         }
-        // A fresh parser has an empty delimiter; only the multipart branch sets it.
-        if (!alarmed && parser.delimiter.Length() != 0) Check(parser, body);
+        ByteString delimiter;
+        if (!alarmed && PostDataParser::MultipartDelimiter(contentType.c_str(), delimiter))
+            Check(parser, Str(delimiter), body);
     }
     if (!DirectoryEmpty(dir)) Fail("temporary files left behind");
     return 0;

@@ -94,3 +94,9 @@ void FieldIndex::AddMissed(const FormFieldList& fields) {
     indexed_ = fields.Count();
     missSlot_ = SIZE_MAX;
 }
+
+void FieldIndex::Forget() noexcept {
+    slots_.clear();
+    indexed_ = 0;
+    missSlot_ = SIZE_MAX;
+}

@@ -15,6 +15,9 @@ public:
     // The field just appended carries the name of the last lookup, which
     // missed: it goes where that lookup ended, without hashing it again.
     void AddMissed(const FormFieldList& fields);
+    // Drops every entry, for a list that lost fields; the next lookup
+    // indexes the list afresh.
+    void Forget() noexcept;
 
 private:
     struct Slot {

@@ -1,9 +1,7 @@
 #include <cstring>
 #include <memory>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
+#include "ByteSearch.h"
 #include "InputBuffer.h"
 #include "PostDataParser.h"
 #include "RuntimeFiles.h"
@@ -12,11 +10,8 @@
 
 namespace {
 
-constexpr const char* kParameterBlanks = " \t\"";
 constexpr const char kDisposition[] = "CONTENT-DISPOSITION";
 constexpr uint32_t kDispositionLength = sizeof kDisposition - 1;
-const unsigned char kHyphen = '-';
-
 // Part sinks: where CopyPartData hands a part's data, a run at a time.
 
 // A text part: the bytes go into the field value being filled.
@@ -60,63 +55,6 @@ struct AppendToFile {
 struct SkipByte {
     void Put(const unsigned char*, uint32_t) {}
 };
-
-// The first index from `from` on where a CR stands that is followed by LF or
-// by the end of the run: where a delimiter may begin. Any other CR is data.
-// Data holds a CR every 256 bytes on average but a CR LF only every 64 KiB,
-// so looking for the pair skips nearly all stops a search for CR would make.
-inline uint32_t FindCrLf(const unsigned char* run, uint32_t from, uint32_t n) {
-    uint32_t p = from;
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const auto pairs = [&](uint32_t at) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at + 1));
-        return _mm_and_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf));
-    };
-    const auto anyIn64 = [&](uint32_t at) {
-        const __m128i low = _mm_or_si128(pairs(at), pairs(at + 16));
-        const __m128i high = _mm_or_si128(pairs(at + 32), pairs(at + 48));
-        return _mm_movemask_epi8(_mm_or_si128(low, high)) != 0;
-    };
-    // 16 bytes a step while byte p + 16 is in the run (each step reads one
-    // byte beyond its 16): data full of line breaks finds one soon. Past the
-    // first step, long stretches go 64 bytes a step.
-    while (n - p > 16) {
-        const int mask = _mm_movemask_epi8(pairs(p));
-        if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-        p += 16;
-        while (n - p > 64 && !anyIn64(p)) p += 64;
-    }
-#endif
-    for (; p < n; ++p) {
-        if (run[p] == '\r' && (p + 1 == n || run[p + 1] == '\n')) return p;
-    }
-    return n;
-}
-
-// How many leading bytes of text (available bytes) equal the first bytes of
-// delim (length bytes): eight bytes a step, then byte by byte.
-inline uint32_t MatchedPrefix(const unsigned char* text, uint32_t available, const unsigned char* delim,
-                              uint32_t length) {
-    const uint32_t limit = available < length ? available : length;
-    uint32_t m = 0;
-    for (; m + 8 <= limit; m += 8) {
-        uint64_t a, b;
-        std::memcpy(&a, text + m, 8);
-        std::memcpy(&b, delim + m, 8);
-        if (a != b) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-            return m + static_cast<uint32_t>(__builtin_ctzll(a ^ b)) / 8;
-#else
-            break;
-#endif
-        }
-    }
-    while (m < limit && text[m] == delim[m]) ++m;
-    return m;
-}
 
 // The next run of body bytes to examine: the get buffer's waiting bytes, or
 // one byte when reading is unbuffered. Runs taken with Peek are consumed by
@@ -182,25 +120,6 @@ HeaderShape LookAtHeader(const ByteString& line) {
     return text[kDispositionLength] == 0 ? HeaderShape::Unsure : HeaderShape::Other;
 }
 
-// Index of the first CR or LF in bytes[from, n), or n. Eight bytes are
-// tested at a time for either (a byte equal to one of them leaves a zero
-// byte after the XOR); the byte loop then finds which.
-uint32_t FindLineBreak(const unsigned char* bytes, uint32_t from, uint32_t n) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
-    uint32_t i = from;
-    for (; n - i >= 8; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        const uint64_t cr = word ^ (kOnes * '\r');
-        const uint64_t lf = word ^ (kOnes * '\n');
-        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
-    }
-    for (; i < n; ++i)
-        if (bytes[i] == '\r' || bytes[i] == '\n') return i;
-    return n;
-}
-
 // Appends to the line in place while it has room, which is what AppendBytes
 // would do, without the call.
 void AppendToLine(ByteString& line, const unsigned char* bytes, uint32_t count) {
@@ -233,29 +152,170 @@ constexpr struct ParameterClasses {
     bool Is(char c, uint8_t cls) const { return (of[static_cast<unsigned char>(c)] & cls) != 0; }
 } kParameterClasses;
 
+// Where a part's data ends. The data runs up to a delimiter line: CR LF, the
+// delimiter, then "--" (the closing delimiter: no part follows) or CR LF
+// (another part follows). Six states recognise it a byte at a time; only the
+// data state skips ahead, to the next CR LF. The bytes of a possible
+// delimiter (CR LF and a delimiter prefix, then "-" or CR) are held back
+// until they prove to be one, or data after all.
+enum class DataState : uint8_t { Data, AfterCr, Matching, DelimiterSeen, AfterHyphen, AfterDelimiterCr };
+struct DataScan {
+    DataState state = DataState::Data;
+    uint32_t k = 0;  // delimiter bytes matched in Matching
+};
+enum class DataEnd { RunUsed, Closing, NextPart };
+
+// What one run of body bytes holds, in the order the sink must receive it:
+// held-back bytes from earlier runs that proved data (they equal the first
+// `released` bytes of CR LF and the delimiter, then perhaps one extra byte),
+// then run[dataBegin, dataEnd). Held-back bytes that began in this run and
+// proved data lie inside that slice.
+struct DataStep {
+    DataScan next;  // for the next run, when the end is RunUsed
+    DataEnd end = DataEnd::RunUsed;
+    uint32_t consumed = 0;  // bytes of the run taken: all of it, or up to the delimiter line's end
+    uint32_t released = 0;
+    const unsigned char* releasedExtra = nullptr;
+    uint32_t dataBegin = 0, dataEnd = 0;
+};
+
+const unsigned char kHyphen = '-';
+
+// One run through the states, starting from scan. held is CR LF and the
+// delimiter (length bytes). Touches nothing but the result.
+DataStep StepPartData(const unsigned char* run, uint32_t n, DataScan scan, const unsigned char* held,
+                      uint32_t length) {
+    using enum DataState;
+    const unsigned char* delim = held + 2;
+    DataStep step;
+    DataState state = scan.state;
+    uint32_t k = scan.k;
+    uint32_t i = 0;
+    uint32_t pending = 0;             // run[pending, i): data not yet placed in the slice's start
+    uint32_t heldAt = 0;              // where held-back bytes begin in this run (0 if earlier)
+    bool heldBefore = state != Data;  // held-back bytes began in an earlier run
+    // The held-back bytes are data after all: count of them, plus one byte
+    // beyond the delimiter for the states after it.
+    auto release = [&](uint32_t count, const unsigned char* extra) {
+        if (heldBefore) {
+            step.released = count;
+            step.releasedExtra = extra;
+            pending = i;
+            heldBefore = false;
+        }
+        state = Data;
+    };
+    auto finish = [&](DataEnd end, uint32_t consumed, uint32_t dataEnd) {
+        step.end = end;
+        step.consumed = consumed;
+        step.dataBegin = pending;
+        step.dataEnd = dataEnd > pending ? dataEnd : pending;
+        step.next = DataScan{state, k};
+        return step;
+    };
+
+    while (i < n) {
+        switch (state) {
+        case Data:
+            // States Data to Matching for what lies wholly inside this run:
+            // find the next CR that LF follows (a CR before anything else is
+            // data, and examining the byte after it again finds the same),
+            // then match the delimiter. A near miss is data already in the
+            // slice, and the byte that ended it is examined again here. Only
+            // a match that reaches the run's end or the whole delimiter
+            // leaves this loop.
+            for (;;) {
+                const uint32_t cr = bytesearch::FindCrLf(run, i, n);
+                if (cr == n) {
+                    i = n;
+                    break;
+                }
+                uint32_t p = cr + 1;
+                if (p == n) {
+                    heldAt = cr;
+                    i = p;
+                    state = AfterCr;
+                    break;
+                }
+                ++p;
+                const uint32_t m = bytesearch::MatchedPrefix(run + p, n - p, delim, length);
+                p += m;
+                if (p < n && m < length) {  // a near miss
+                    i = p;
+                    continue;
+                }
+                heldAt = cr;
+                i = p;
+                k = m;
+                state = m == length ? DelimiterSeen : Matching;
+                break;
+            }
+            break;
+        case AfterCr:
+            if (run[i] == '\n') {
+                ++i;
+                k = 0;
+                state = length != 0 ? Matching : DelimiterSeen;
+            } else {
+                release(1, nullptr);  // examine the byte again: a second CR starts anew
+            }
+            break;
+        case Matching:
+            while (i < n && run[i] == delim[k]) {
+                ++i;
+                if (++k == length) {
+                    state = DelimiterSeen;
+                    break;
+                }
+            }
+            if (state == Matching && i < n) release(2 + k, nullptr);  // a near miss
+            break;
+        case DelimiterSeen:
+            if (run[i] == '-') {
+                state = AfterHyphen;
+            } else if (run[i] == '\r') {
+                state = AfterDelimiterCr;
+            } else {
+                release(2 + length, nullptr);  // and the byte itself is data
+            }
+            ++i;
+            break;
+        case AfterHyphen:
+            if (run[i] == '-') return finish(DataEnd::Closing, i + 1, heldAt);
+            release(2 + length, &kHyphen);
+            break;
+        case AfterDelimiterCr:
+            if (run[i] == '\n') return finish(DataEnd::NextPart, i + 1, heldAt);
+            release(2 + length, held);  // held[0] is the CR
+            break;
+        }
+    }
+    // In the data state the whole rest is data; otherwise the held-back
+    // bytes wait for the next run.
+    return finish(DataEnd::RunUsed, n, state == Data ? n : heldAt);
+}
+
 }  // namespace
 
 struct PostDataParser::PartScratch {
-    explicit PartScratch(ByteString& line)
-        : headerSplit(line, ":"), parameterSplit(line, ";"), nameValue(parameter, "=", kParameterBlanks) {}
+    explicit PartScratch(ByteString& line) : headerSplit(line, ":"), headerName(header, ":") {}
 
-    // A header line through the splitters: any shape.
+    // A header line of any shape: its name through the splitter, then the
+    // parameters when it names Content-Disposition.
     void ReadHeaderLine(const ByteString& line);
     // The parameters of a Content-Disposition line, from just after its
-    // colon to the line's first NUL, read in place with the same tokens as
-    // the splitters give.
+    // colon to the line's first NUL; the one reader for every line shape.
     void ReadDisposition(const char* parameters);
 
     // What the header block said so far.
     ByteString fieldName, fileName;
     bool isFile = false;
 
-    ByteString header, parameter, parameterName, parameterValue;
+    ByteString header;
     // CR LF and the delimiter, in one piece: a near miss releases a prefix.
     ByteString held;
-    TokenSplitter headerSplit;     // a header line, at ":"
-    TokenSplitter parameterSplit;  // the rest of the line after the colon, at ";"
-    TokenSplitter nameValue;       // one parameter at "="; also upper-cases the header name
+    TokenSplitter headerSplit;  // a header line, at ":"
+    TokenSplitter headerName;   // upper-cases the header name
 };
 
 void PostDataParser::PartScratch::ReadHeaderLine(const ByteString& line) {
@@ -264,37 +324,9 @@ void PostDataParser::PartScratch::ReadHeaderLine(const ByteString& line) {
     // before the colon make it a different name.
     // (A token holds no NUL, so its length tells a name that cannot match.)
     if (colon + 1 >= line.Length() || header.Length() != kDispositionLength) return;
-    nameValue.SetTarget(header);
-    nameValue.ToUpper();
+    headerName.ToUpper();
     if (!header.Equals(kDisposition)) return;
-    isFile = false;
-    fileName.Clear();
-    // The parameters after the colon, split at ";" in place. Each starts
-    // right after the ";" that ended the one before, which gives the same
-    // tokens as numbering them from the colon; an empty parameter changes
-    // nothing, so no count is needed.
-    for (uint32_t start = colon + 1;;) {
-        const uint32_t stop = parameterSplit.Token(parameter, 0, start);
-        nameValue.SetTarget(parameter);
-        nameValue.Token(parameterName, 0, 0);
-        // Only two parameter names are used; the rest (and the disposition
-        // type) need no value.
-        const bool isName = parameterName.Equals("name");
-        if (isName || parameterName.Equals("filename")) {
-            nameValue.Token(parameterValue, 1, 0);
-            nameValue.SetTarget(parameterValue);
-            nameValue.TrimLeft();
-            nameValue.TrimRight();
-            if (isName) {
-                fieldName.Assign(parameterValue);
-            } else {
-                isFile = true;
-                fileName.Assign(parameterValue);
-            }
-        }
-        if (line.Text()[stop] == 0) break;
-        start = stop + 1;
-    }
+    ReadDisposition(line.Text() + colon + 1);
 }
 
 void PostDataParser::PartScratch::ReadDisposition(const char* p) {
@@ -340,8 +372,7 @@ PostDataParser::PartScratch& PostDataParser::Scratch() {
     return *scratch_;
 }
 
-void PostDataParser::ParseMultipart(InputBuffer& input) {
-    body = &input;
+void PostDataParser::ParseMultipart() {
     if (!ReadLine()) return;
     // Anything before or after the delimiter on the first line (blanks
     // included) leaves the whole body unparsed.
@@ -357,7 +388,7 @@ bool PostDataParser::ReadLine() {
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
         for (uint32_t from = 0;;) {
-            const uint32_t stop = FindLineBreak(run, from, n);
+            const uint32_t stop = bytesearch::FindLineBreak(run, from, n);
             AppendToLine(line, run + from, stop - from);
             if (stop == n) break;
             if (run[stop] == '\n') {
@@ -441,21 +472,17 @@ void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
         index_.AddMissed(fields);  // the new field goes where the lookup missed
         return;
     }
+    NoteGrowth(static_cast<uint32_t>(curField));
     ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;
     curValue = static_cast<int32_t>(values.Count());
-    values.Append(value);
+    if (value.Length() == 0)
+        values.Append(ByteString::WithoutStorage());  // grows as the part's data arrives
+    else
+        values.Append(value);
 }
 
-// Delimiter recognition, one byte at a time through six states; only the data
-// state skips ahead, to the next CR. The sink receives exactly the bytes that
-// byte-wise passing would give, in the same order, but in slices: examined
-// data accumulates as run[pending, i) and goes on when the run ends or a
-// delimiter begins. Held-back bytes (CR LF and a delimiter prefix) that turn
-// out to be data are already in that slice when they arrived in this run;
-// when they began in an earlier run they equal `held` and go on from there.
 template <typename Sink>
 int PostDataParser::CopyPartData(Sink& sink) {
-    enum State { Data, AfterCr, Matching, DelimiterSeen, AfterHyphen, AfterDelimiterCr };
     const uint32_t length = delimiter.Length();
     ByteString& heldText = Scratch().held;
     if (heldText.Length() != length + 2 || std::memcmp(heldText.Text() + 2, delimiter.Text(), length) != 0) {
@@ -463,123 +490,18 @@ int PostDataParser::CopyPartData(Sink& sink) {
         heldText.Append(delimiter.Text());
     }
     const auto* held = reinterpret_cast<const unsigned char*>(heldText.Text());
-    const unsigned char* delim = held + 2;
-    State state = Data;
-    uint32_t k = 0;  // delimiter bytes matched in state Matching
-
+    DataScan scan;
     BodyRuns runs(*body);
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
-        uint32_t i = 0;
-        uint32_t pending = 0;               // run[pending, i): data not yet handed on
-        uint32_t heldAt = 0;                // where held-back bytes begin in this run (0 if earlier)
-        bool heldBefore = state != Data;    // held-back bytes began in an earlier run
-        // The held-back bytes are data after all: count of them, plus one
-        // byte beyond the delimiter for the states after it.
-        auto release = [&](uint32_t count, const unsigned char* extra) {
-            if (heldBefore) {
-                sink.Put(held, count);
-                if (extra != nullptr) sink.Put(extra, 1);
-                pending = i;
-                heldBefore = false;
-            }
-            state = Data;
-        };
-        // Data that stands before the held-back bytes.
-        auto passBeforeHeld = [&] {
-            if (heldAt > pending) sink.Put(run + pending, heldAt - pending);
-        };
-
-        while (i < n) {
-            switch (state) {
-            case Data:
-                // States 0 to 2 for what lies wholly inside this run: find the
-                // next CR that LF follows (a CR before anything else is data
-                // and the byte after it is examined again, which finds the
-                // same), then match the delimiter byte by byte. A near miss is
-                // data that is already in the slice, and the byte that ended
-                // it is examined again here. Only a match that reaches the
-                // run's end or the whole delimiter leaves this loop.
-                for (;;) {
-                    const uint32_t cr = FindCrLf(run, i, n);
-                    if (cr == n) {
-                        i = n;
-                        break;
-                    }
-                    uint32_t p = cr + 1;
-                    if (p == n) {
-                        heldAt = cr;
-                        i = p;
-                        state = AfterCr;
-                        break;
-                    }
-                    ++p;
-                    const uint32_t m = MatchedPrefix(run + p, n - p, delim, length);
-                    p += m;
-                    if (p < n && m < length) {  // a near miss
-                        i = p;
-                        continue;
-                    }
-                    heldAt = cr;
-                    i = p;
-                    k = m;
-                    state = m == length ? DelimiterSeen : Matching;
-                    break;
-                }
-                break;
-            case AfterCr:
-                if (run[i] == '\n') {
-                    ++i;
-                    k = 0;
-                    state = length != 0 ? Matching : DelimiterSeen;
-                } else {
-                    release(1, nullptr);  // examine the byte again: a second CR starts anew
-                }
-                break;
-            case Matching:
-                while (i < n && run[i] == delim[k]) {
-                    ++i;
-                    if (++k == length) {
-                        state = DelimiterSeen;
-                        break;
-                    }
-                }
-                if (state == Matching && i < n) release(2 + k, nullptr);  // a near miss
-                break;
-            case DelimiterSeen:
-                if (run[i] == '-') {
-                    state = AfterHyphen;
-                } else if (run[i] == '\r') {
-                    state = AfterDelimiterCr;
-                } else {
-                    release(2 + length, nullptr);  // and the byte itself is data
-                }
-                ++i;
-                break;
-            case AfterHyphen:
-                if (run[i] == '-') {
-                    passBeforeHeld();
-                    runs.Take(i + 1);
-                    return 0;  // closing delimiter
-                }
-                release(2 + length, &kHyphen);
-                break;
-            case AfterDelimiterCr:
-                if (run[i] == '\n') {
-                    passBeforeHeld();
-                    runs.Take(i + 1);
-                    return 1;  // another part follows
-                }
-                release(2 + length, held);  // held[0] is the CR
-                break;
-            }
-        }
-        if (state == Data) {
-            if (n > pending) sink.Put(run + pending, n - pending);
-        } else {
-            passBeforeHeld();  // the held-back bytes wait for the next run
-        }
-        runs.Take(n);
+        const DataStep step = StepPartData(run, n, scan, held, length);
+        if (step.released != 0) sink.Put(held, step.released);
+        if (step.releasedExtra != nullptr) sink.Put(step.releasedExtra, 1);
+        if (step.dataEnd > step.dataBegin) sink.Put(run + step.dataBegin, step.dataEnd - step.dataBegin);
+        runs.Take(step.consumed);
+        if (step.end == DataEnd::Closing) return 0;
+        if (step.end == DataEnd::NextPart) return 1;
+        scan = step.next;
     }
     return 0;  // the body ended: held-back bytes are dropped
 }

@@ -1,9 +1,17 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <type_traits>
 #include <utility>
+
+// Types whose objects may move to another address as their bytes alone: they
+// hold no pointer into themselves. Lists of them grow with realloc, which
+// moves large storage by remapping its pages instead of copying them, so that
+// old and new storage are not resident together while a long list grows.
+template <typename T>
+inline constexpr bool kRelocatable = std::is_trivially_copyable_v<T>;
 
 // Ordered, growable array that owns its elements. Elements are only ever
 // appended, so a position never changes once assigned. A full list doubles
@@ -51,6 +59,12 @@ public:
         return *slot;
     }
 
+    // Destroys the elements from position count on, last first; the
+    // capacity stays.
+    void Truncate(uint32_t count) noexcept {
+        while (count_ > count) items_[--count_].~T();
+    }
+
     uint32_t Count() const { return count_; }
     uint32_t Capacity() const { return capacity_; }
     T& operator[](uint32_t index) { return items_[index]; }
@@ -84,22 +98,42 @@ private:
     }
 
     static T* Allocate(uint32_t capacity) {
-        return capacity ? static_cast<T*>(::operator new(sizeof(T) * static_cast<size_t>(capacity))) : nullptr;
+        if (capacity == 0) return nullptr;
+        if constexpr (!kRelocatable<T>) return static_cast<T*>(::operator new(sizeof(T) * static_cast<size_t>(capacity)));
+        void* items = std::malloc(sizeof(T) * static_cast<size_t>(capacity));
+        if (items == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(items);
+    }
+    static void Free(T* items) {
+        if constexpr (kRelocatable<T>)
+            std::free(items);
+        else
+            ::operator delete(items);
     }
     void Reserve(uint32_t capacity) {
         if (capacity <= capacity_) throw std::bad_alloc();  // 32-bit count exhausted
+        if constexpr (kRelocatable<T>) {
+            if (!IsInline() && items_ != nullptr) {
+                // On failure the old storage stays as it was.
+                void* items = std::realloc(static_cast<void*>(items_), sizeof(T) * static_cast<size_t>(capacity));
+                if (items == nullptr) throw std::bad_alloc();
+                items_ = static_cast<T*>(items);
+                capacity_ = capacity;
+                return;
+            }
+        }
         T* items = Allocate(capacity);
         for (uint32_t i = 0; i < count_; ++i) {
             new (items + i) T(std::move(items_[i]));
             items_[i].~T();
         }
-        if (!IsInline()) ::operator delete(items_);
+        if (!IsInline()) Free(items_);
         items_ = items;
         capacity_ = capacity;
     }
     void Release() {
         for (uint32_t i = 0; i < count_; ++i) items_[i].~T();
-        if (!IsInline()) ::operator delete(items_);
+        if (!IsInline()) Free(items_);
         items_ = InlineItems();
         capacity_ = InlineRoom;
         count_ = 0;

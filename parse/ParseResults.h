@@ -4,6 +4,10 @@
 #include "ByteString.h"
 #include "OrderedList.h"
 
+// A ByteString points only at its own heap text (or the shared empty text).
+template <>
+inline constexpr bool kRelocatable<ByteString> = true;
+
 // A value list keeps its first value inside itself.
 using ByteStringList = OrderedList<ByteString, 1>;
 

@@ -12,20 +12,84 @@ PostDataParser::~PostDataParser() {
     for (const UploadedFile& file : files) rt::Unlink(file.tmpPath.Text());
 }
 
-void PostDataParser::Parse(InputBuffer& input) {
-    line.Assign(contentType);
-    TokenSplitter top(line, ";");
+PostDataParser::Savepoint::Savepoint(PostDataParser& parser) noexcept
+    : parser_(parser), owner_(!parser.undo_.open) {
+    if (!owner_) return;
+    UndoLog& undo = parser_.undo_;
+    undo.open = true;
+    undo.fieldCount = parser_.fields.Count();
+    undo.fileCount = parser_.files.Count();
+}
+
+PostDataParser::Savepoint::~Savepoint() {
+    if (!owner_) return;
+    if (!committed_) parser_.RollBack();
+    UndoLog& undo = parser_.undo_;
+    undo.open = false;
+    undo.fieldCount = 0;  // nothing is noted without a savepoint
+    undo.fileCount = 0;
+    undo.grown.clear();
+    undo.noted.clear();
+}
+
+void PostDataParser::NoteGrowthSlow(uint32_t field) {
+    UndoLog& undo = undo_;
+    if (!undo.noted.empty() && undo.noted[field]) return;
+    // Both may raise: nothing has been added yet.
+    if (undo.noted.empty()) undo.noted.resize(undo.fieldCount);
+    undo.grown.emplace_back(field, fields[field].values.Count());
+    undo.noted[field] = true;
+}
+
+// Newest first: values of older fields, then new fields, then new files. A
+// file still being written was closed when its writer went out of scope.
+void PostDataParser::RollBack() noexcept {
+    for (const auto& [field, count] : undo_.grown) fields[field].values.Truncate(count);
+    if (fields.Count() != undo_.fieldCount) {
+        fields.Truncate(undo_.fieldCount);
+        index_.Forget();
+    }
+    for (uint32_t i = undo_.fileCount; i < files.Count(); ++i) rt::Unlink(files[i].tmpPath.Text());
+    files.Truncate(undo_.fileCount);
+}
+
+void PostDataParser::Parse(const char* contentType, InputBuffer& input) {
+    Savepoint savepoint(*this);
+    // The body is the caller's: it is not kept past the call.
+    struct Detach {
+        InputBuffer*& body;
+        ~Detach() { body = nullptr; }
+    } detach{body};
+    body = &input;
+    ParseBody(contentType != nullptr ? contentType : "");
+    savepoint.Commit();
+}
+
+namespace {
+
+constexpr const char kUrlEncodedType[] = "application/x-www-form-urlencoded";
+
+// The content type without spaces, tabs and commas at its ends.
+void AssignTrimmed(ByteString& text, const char* contentType) {
+    text.Assign(contentType);
+    TokenSplitter top(text, ";");
     top.TrimLeft();
     top.TrimRight();
-    if (line.Equals("application/x-www-form-urlencoded")) return ParseUrlEncoded(input);
+}
 
-    // Only the first parameter may carry the boundary.
+// A trimmed content type that is not the URL-encoded one selects multipart
+// when its media type, less quotes, is exactly "multipart/form-data" and its
+// first parameter is named exactly "boundary": the delimiter is "--" and
+// that parameter's value, cut at the next "=" or ";" and less quotes and
+// blanks at its ends.
+bool DelimiterOf(ByteString& trimmed, ByteString& delimiter) {
+    TokenSplitter top(trimmed, ";");
     ByteString mediaType, parameter, name, boundary;
     top.Token(mediaType, 0, 0);
     TokenSplitter split(mediaType, "=", kParameterBlanks);
     split.TrimLeft();
     split.TrimRight();
-    if (!mediaType.Equals("multipart/form-data")) return;
+    if (!mediaType.Equals("multipart/form-data")) return false;
 
     top.Token(parameter, 1, 0);
     split.SetTarget(parameter);
@@ -34,27 +98,41 @@ void PostDataParser::Parse(InputBuffer& input) {
     split.SetTarget(name);
     split.TrimLeft();
     split.TrimRight();
-    if (!name.Equals("boundary")) return;
+    if (!name.Equals("boundary")) return false;
 
     split.SetTarget(boundary);
     split.TrimLeft();
     split.TrimRight();
     delimiter.Assign("--");
     delimiter.Append(boundary.Text());
-    ParseMultipart(input);
+    return true;
 }
 
-const ByteString& PostDataParser::FormText() {
-    line.Clear();
+}  // namespace
+
+bool PostDataParser::MultipartDelimiter(const char* contentType, ByteString& delimiter) {
+    ByteString trimmed;
+    AssignTrimmed(trimmed, contentType != nullptr ? contentType : "");
+    return !trimmed.Equals(kUrlEncodedType) && DelimiterOf(trimmed, delimiter);
+}
+
+void PostDataParser::ParseBody(const char* contentType) {
+    AssignTrimmed(line, contentType);
+    if (line.Equals(kUrlEncodedType)) return ParseUrlEncoded();
+    if (DelimiterOf(line, delimiter)) ParseMultipart();
+}
+
+ByteString PostDataParser::FormText() const {
+    ByteString text;
     for (uint32_t i = 0; i < fields.Count(); ++i) {
         const FormField& field = fields[i];
-        if (i != 0) line.PushChar(';');
-        line.Append(field.name.Text());
-        line.PushChar('=');
+        if (i != 0) text.PushChar(';');
+        text.Append(field.name.Text());
+        text.PushChar('=');
         for (uint32_t v = 0; v < field.values.Count(); ++v) {
-            if (v != 0) line.PushChar(',');
-            line.Append(field.values[v].Text());
+            if (v != 0) text.PushChar(',');
+            text.Append(field.values[v].Text());
         }
     }
-    return line;
+    return text;
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "ByteString.h"
 #include "FieldIndex.h"
@@ -13,7 +15,9 @@ class InputBuffer;
 // lists, and a later body merges into them by field name. Destruction
 // deletes every temporary file recorded in `files`.
 //
-// Input it does not recognise is ignored; the parser reports nothing itself.
+// Input it does not recognise is ignored and the parser reports nothing
+// itself; Parse raises only what the file layer raises (XFileAlarm) and
+// std::bad_alloc, and then only after taking back everything it added.
 class PostDataParser {
 public:
     PostDataParser() = default;
@@ -21,24 +25,30 @@ public:
     PostDataParser& operator=(const PostDataParser&) = delete;
     ~PostDataParser();
 
-    // Dispatches on contentType, which the owner sets first: exactly
+    // Parses body by its content type (8-bit text up to its NUL): exactly
     // "application/x-www-form-urlencoded" after trimming, or
     // "multipart/form-data" whose first parameter is its boundary. Anything
-    // else parses nothing.
-    void Parse(InputBuffer& input);
-    void ParseUrlEncoded(InputBuffer& input);
-    // Parses a body that begins with the exact line `delimiter`: text parts
-    // become field values, file parts temporary files. XFileAlarm from the
-    // file layer leaves through here; what was stored before it stays,
-    // including the record of a file part whose writing failed.
-    void ParseMultipart(InputBuffer& input);
+    // else parses nothing. The body is read only during the call. A parse
+    // that raises (XFileAlarm from the file layer, std::bad_alloc) takes back
+    // everything it added before the exception leaves.
+    void Parse(const char* contentType, InputBuffer& body);
 
-    // Reads the next line of `body` into `line`, dropping every CR. True when
-    // an LF ended the line, false when the body ended first.
-    bool ReadLine();
-    // Reads one part's header block and stores or skips the part's data.
-    // False when parsing ends: no field name, or the body has ended.
-    bool ParsePart();
+    // The multipart delimiter ("--" and the boundary) that contentType
+    // selects; false, with delimiter untouched, when it selects no multipart
+    // parse.
+    static bool MultipartDelimiter(const char* contentType, ByteString& delimiter);
+
+    // The results of every parse so far.
+    const FormFieldList& Fields() const { return fields; }
+    const UploadedFileList& Files() const { return files; }
+
+    // Position of the field of exactly that name (case-sensitive,
+    // NUL-terminated comparison), or -1.
+    int32_t FindField(const ByteString& name) const { return FindField(name.Text()); }
+    int32_t FindField(const char* name) const { return index_.Find(fields, name); }
+
+    // The whole form as name=v1,v2;name2=v3, unescaped.
+    ByteString FormText() const;
 
     // Decodes "+" and %XX escapes in place; malformed escapes and %00 stay as
     // written, so a decoded value never holds a NUL.
@@ -47,28 +57,63 @@ public:
     // digits. Reads the second character only when the first is a digit.
     static unsigned char HexPairValue(const char* digits);
 
-    // Position of the field of exactly that name (case-sensitive,
-    // NUL-terminated comparison), or -1.
-    int32_t FindField(const ByteString& name) { return FindField(name.Text()); }
-    int32_t FindField(const char* name) { return index_.Find(fields, name); }
-
-    // The whole form as name=v1,v2;name2=v3, built in `line`: copy it before
-    // the parser is used again.
-    const ByteString& FormText();
-
-    int32_t curField = -1;  // field that receives data; -1 after a failed lookup
-    int32_t curValue = 0;   // value of curField being filled
-    ByteString line;        // work string: content type, URL-encoded pair, multipart line, form text
-    InputBuffer* body = nullptr;  // the body being parsed; not owned
-    ByteString delimiter;         // "--" followed by the multipart boundary
-    ByteString contentType;       // set by the owner before each Parse
-    FormFieldList fields;
-    UploadedFileList files;
-
     // Temporary files are written through a put buffer of this size.
     static constexpr uint32_t kFileBufferSize = 8192;
 
+    // What the parser adds while a savepoint is open (records, values, also
+    // values added to fields that existed before, and temporary files) is
+    // taken back when the savepoint ends uncommitted: the lists and the files
+    // on disk are as they were when it opened. A savepoint opened while
+    // another is open leaves the taking back to the outer one.
+    class Savepoint {
+    public:
+        explicit Savepoint(PostDataParser& parser) noexcept;
+        ~Savepoint();
+        Savepoint(const Savepoint&) = delete;
+        Savepoint& operator=(const Savepoint&) = delete;
+        // Keeps everything added so far.
+        void Commit() noexcept { committed_ = true; }
+
+    private:
+        PostDataParser& parser_;
+        bool owner_;
+        bool committed_ = false;
+    };
+
 private:
+    void ParseUrlEncoded();
+    // Parses a body that begins with the exact line `delimiter`: text parts
+    // become field values, file parts temporary files. XFileAlarm from the
+    // file layer leaves through here, and the savepoint of Parse takes back
+    // what was stored before it.
+    void ParseMultipart();
+
+    // Reads the next line of `body` into `line`, dropping every CR. True when
+    // an LF ended the line, false when the body ended first.
+    bool ReadLine();
+    // Reads one part's header block and stores or skips the part's data.
+    // False when parsing ends: no field name, or the body has ended.
+    bool ParsePart();
+
+    // What an open savepoint needs to take the parse back.
+    struct UndoLog {
+        bool open = false;
+        uint32_t fieldCount = 0;  // fields and files that existed at the savepoint
+        uint32_t fileCount = 0;
+        // Fields that existed before and have gained values since, with how
+        // many values each had; `noted` marks them so each is noted once.
+        std::vector<std::pair<uint32_t, uint32_t>> grown;
+        std::vector<bool> noted;
+    };
+    // Before a value is added to an existing field: notes the field's value
+    // count when the open savepoint cannot tell it otherwise.
+    void NoteGrowth(uint32_t field) {
+        if (field < undo_.fieldCount) NoteGrowthSlow(field);
+    }
+    void NoteGrowthSlow(uint32_t field);
+    void RollBack() noexcept;
+    void ParseBody(const char* contentType);
+
     // Scratch strings and splitters of ParsePart and CopyPartData, made once
     // per parser rather than once per part.
     struct PartScratch;
@@ -91,6 +136,16 @@ private:
     void AddPair(const ByteString& pair, ByteString& name, ByteString& value);
     void StoreFilePart(const ByteString& fieldName, const ByteString& fileName);
 
-    FieldIndex index_;
+    int32_t curField = -1;  // field that receives data; -1 after a failed lookup
+    int32_t curValue = 0;   // value of curField being filled
+    ByteString line;        // work string: content type, URL-encoded pair, multipart line
+    InputBuffer* body = nullptr;  // the body being parsed, during Parse only
+    ByteString delimiter;         // "--" followed by the multipart boundary
+    FormFieldList fields;
+    UploadedFileList files;
+
+    // Lookups bring the index up to the list: it is a cache of `fields`.
+    mutable FieldIndex index_;
+    UndoLog undo_;
     std::unique_ptr<PartScratch, PartScratchDeleter> scratch_;
 };

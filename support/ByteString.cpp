@@ -18,6 +18,8 @@ ByteString::ByteString(const ByteString& other)
     text_[length_] = 0;
 }
 
+ByteString::ByteString(NoStorage) noexcept : text_(emptyText), capacity_(0), length_(0) {}
+
 ByteString::ByteString(ByteString&& other) noexcept
     : text_(std::exchange(other.text_, emptyText)),
       capacity_(std::exchange(other.capacity_, 0)),

@@ -17,6 +17,11 @@ public:
     ByteString& operator=(ByteString&& other) noexcept;
     ~ByteString();
 
+    // An empty string that owns no storage yet (capacity 0), as a moved-from
+    // string is; it allocates on its first growth. Costs nothing to hold, for
+    // lists of many empty values.
+    static ByteString WithoutStorage() noexcept { return ByteString(NoStorage{}); }
+
     // A null text counts as the empty text.
     ByteString& Assign(const char* text);
     ByteString& Assign(const ByteString& other) { return Assign(other.Text()); }
@@ -58,6 +63,8 @@ public:
     static uint32_t CapacityFor(uint32_t length);
 
 private:
+    struct NoStorage {};
+    explicit ByteString(NoStorage) noexcept;
     void GrowForPush();
     void Grow(uint32_t capacity);
 

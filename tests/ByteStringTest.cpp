@@ -45,6 +45,21 @@ TEST(ByteString, CopyConstructionUsesCapacityRule) {
     EXPECT_EQ(emptyCopy.Capacity(), 16u);
 }
 
+TEST(ByteString, WithoutStorageIsEmptyAndGrowsLikeAnyOther) {
+    ByteString s = ByteString::WithoutStorage();
+    EXPECT_EQ(s.Capacity(), 0u);
+    EXPECT_TRUE(s.Equals(""));
+    s.Clear();
+    ByteString copy(s);
+    EXPECT_EQ(copy.Capacity(), 16u) << "a copy follows the capacity rule";
+    s.PushChar('a');
+    EXPECT_EQ(s.Capacity(), 16u);
+    EXPECT_TRUE(s.Equals("a"));
+    ByteString appended = ByteString::WithoutStorage();
+    appended.AppendBytes("0123456789abcdefg", 17);
+    EXPECT_EQ(appended.Capacity(), 32u);
+}
+
 TEST(ByteString, PushedNulCountsButEndsText) {
     ByteString s;
     s.Append("ab");

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "FileSeams.h"
+#include "MemoryInput.h"
 #include "MultipartHarness.h"
 #include "ReferenceMultipart.h"
 
@@ -100,14 +101,24 @@ struct Outcome {
     std::vector<std::vector<unsigned>> writes;  // per file, in order
 };
 
-// The parser reading through a buffer of the given size (0: unbuffered).
+// Reading in place from the body's own memory, as the upload object reads
+// the host's array, instead of through a ByteBuffer.
+constexpr uint32_t kInPlace = UINT32_MAX;
+
+// The parser reading through a buffer of the given size (0: unbuffered), or
+// in place.
 Outcome ParseWithBuffer(const std::string& body, const std::string& boundary, uint32_t bufferSize) {
     PostDataParser parser;
     WriteRecorder recorder;
-    ByteBuffer buffer(ByteStream::kSynchronised, bufferSize);
-    for (char c : body) buffer.PutByte(static_cast<unsigned char>(c));
-    parser.contentType.Assign(("multipart/form-data; boundary=" + boundary).c_str());
-    parser.Parse(buffer);
+    const std::string contentType = "multipart/form-data; boundary=" + boundary;
+    if (bufferSize == kInPlace) {
+        MemoryInput input(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
+        parser.Parse(contentType.c_str(), input);
+    } else {
+        ByteBuffer buffer(ByteStream::kSynchronised, bufferSize);
+        for (char c : body) buffer.PutByte(static_cast<unsigned char>(c));
+        parser.Parse(contentType.c_str(), buffer);
+    }
 
     Outcome out{Fields(parser), Files(parser), {}};
     // Each file's writes are contiguous in the record: files are written
@@ -147,8 +158,8 @@ TEST(MultipartEquivalence, BulkParserMatchesByteWiseReferenceOnTrickyBodies) {
         const std::string& boundary = boundaries[i % 5];
         const std::string body = generator.Body("--" + boundary);
         const Outcome expected = Expected(body, boundary);
-        for (uint32_t bufferSize : {1024u, 0u, 1u, 7u, 4096u}) {
-            if (bufferSize != 1024 && i % 4 != 0) continue;
+        for (uint32_t bufferSize : {1024u, kInPlace, 0u, 1u, 7u, 4096u}) {
+            if (bufferSize != 1024 && bufferSize != kInPlace && i % 4 != 0) continue;
             const Outcome actual = ParseWithBuffer(body, boundary, bufferSize);
             ASSERT_EQ(actual.fields, expected.fields) << "body " << i << ", buffer " << bufferSize;
             ASSERT_EQ(actual.files, expected.files) << "body " << i << ", buffer " << bufferSize;
@@ -183,7 +194,7 @@ TEST(MultipartEquivalence, DelimiterCandidatesAtEveryOffsetOfARun) {
             for (uint32_t i = 0; i < offset; i += 37) data[i] = '\n';  // LF alone is data
             const std::string body = head + data + candidate + std::string(150, 'b') + "\r\n" + delimiter + "--\r\n";
             const Outcome expected = Expected(body, boundary);
-            for (uint32_t bufferSize : {1024u, 4096u}) {
+            for (uint32_t bufferSize : {1024u, 4096u, kInPlace}) {
                 const Outcome actual = ParseWithBuffer(body, boundary, bufferSize);
                 ASSERT_EQ(actual.fields, expected.fields) << "offset " << offset << ", buffer " << bufferSize;
             }
@@ -266,8 +277,8 @@ TEST(MultipartEquivalence, HeaderLinesOfAnyShapeMatchByteWiseReference) {
         }
         const Outcome expected = Expected(body, boundary);
         // Lines split across get buffers too, down to single bytes.
-        static const uint32_t bufferSizes[] = {1024, 7, 1, 0, 64};
-        const Outcome actual = ParseWithBuffer(body, boundary, bufferSizes[i % 5]);
+        static const uint32_t bufferSizes[] = {1024, 7, 1, 0, 64, kInPlace};
+        const Outcome actual = ParseWithBuffer(body, boundary, bufferSizes[i % 6]);
         ASSERT_EQ(actual.fields, expected.fields) << "body " << i;
         ASSERT_EQ(actual.files, expected.files) << "body " << i;
         ASSERT_TRUE(temp.Files().empty()) << "body " << i;

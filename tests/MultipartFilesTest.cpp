@@ -95,7 +95,7 @@ TEST_F(MultipartFiles, FileDataReachesTheDescriptorIn8192ByteWrites) {
     PostDataParser parser;
     WriteRecorder recorder;
     ParseMultipartBody(parser, body);
-    ASSERT_EQ(parser.files.Count(), sizes.size());
+    ASSERT_EQ(parser.Files().Count(), sizes.size());
 
     // Part by part, in body order: one file open at a time, full blocks while
     // the data arrives and the rest once at the end of the part.
@@ -127,8 +127,8 @@ TEST_F(MultipartFiles, ExistingNamesAreNeverOpenedAndFreshOnesAreTried) {
         PostDataParser parser;
         ScriptedNames scripted(names);
         ParseMultipartBody(parser, Part("name=\"f\"; filename=\"a.txt\"", "upload") + Closing());
-        ASSERT_EQ(parser.files.Count(), 1u);
-        EXPECT_EQ(Str(parser.files[0].tmpPath), temp.Join("fresh.tmp"));
+        ASSERT_EQ(parser.Files().Count(), 1u);
+        EXPECT_EQ(Str(parser.Files()[0].tmpPath), temp.Join("fresh.tmp"));
         EXPECT_EQ(ReadWholeFile(temp.Join("fresh.tmp")), "upload");
         EXPECT_EQ(scripted.Used(), names.size() - 1);
     }
@@ -155,8 +155,8 @@ TEST_F(MultipartFiles, TooManyTakenNamesRaiseWithTheLastPathAndStoreNothingOfThe
     ASSERT_NE(alarm.Detail(), nullptr);
     EXPECT_EQ(std::string(alarm.Detail()), names[15]) << "retries are bounded";
     EXPECT_EQ(scripted.Used(), 16u);
-    EXPECT_EQ(parser.files.Count(), 0u);
-    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}}));
+    EXPECT_EQ(parser.Files().Count(), 0u);
+    EXPECT_EQ(Fields(parser), FieldsView{}) << "the failed parse is taken back whole";
     for (const std::string& name : names) EXPECT_EQ(ReadWholeFile(name), "x");
 }
 
@@ -167,8 +167,8 @@ TEST_F(MultipartFiles, NoTemporaryNameRaisesWithoutDetail) {
         parser, Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"a.txt\"", "data") + Closing());
     EXPECT_STREQ(alarm.Message(), "Unable to create file");
     EXPECT_EQ(alarm.Detail(), nullptr);
-    EXPECT_EQ(parser.files.Count(), 0u);
-    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}}));
+    EXPECT_EQ(parser.Files().Count(), 0u);
+    EXPECT_EQ(Fields(parser), FieldsView{});
     EXPECT_TRUE(temp.Files().empty());
 }
 
@@ -186,34 +186,39 @@ TEST_F(MultipartFiles, UncreatableTemporaryDirectoryRaisesAndStoresNothing) {
     ASSERT_NE(alarm.Detail(), nullptr);
     EXPECT_EQ(std::string(alarm.Detail()).rfind(missing + "/", 0), 0u) << alarm.Detail();
 #endif
-    EXPECT_EQ(parser.files.Count(), 0u);
-    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}}));
+    EXPECT_EQ(parser.Files().Count(), 0u);
+    EXPECT_EQ(Fields(parser), FieldsView{});
     TempDirectory::SetVariable(temp.Path());
 }
 
 // A write that fails part-way through a file: the alarm leaves the parse
-// with no detail, the writer is closed, the record stays with the bytes
-// passed so far, later parts are not read, and destruction deletes the file.
-TEST_F(MultipartFiles, WriteFailingPartWayLeavesARecordThatIsStillDeleted) {
+// with no detail and the writer closed, later parts are not read, and the
+// whole parse is taken back: the values it gave fields of an earlier parse,
+// its new fields, its records and their files. The earlier parse stays.
+TEST_F(MultipartFiles, WriteFailingPartWayTakesBackTheWholeParse) {
     const std::string data = Bytes(50000, 3);
-    const std::string body = Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"big.bin\"", data) +
+    const std::string body = Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"one.txt\"", "x") +
+                             Part("name=\"n\"", "new") + Part("name=\"f\"; filename=\"big.bin\"", data) +
                              Part("name=\"b\"", "2") + Closing();
+    PostDataParser parser;
+    ParseMultipartBody(parser, Part("name=\"a\"", "0") + Part("name=\"f\"; filename=\"kept.txt\"", "k") + Closing());
+    const std::vector<StoredFile> kept = StoredFiles(parser);
     {
-        PostDataParser parser;
-        WriteRecorder recorder(20000);
+        WriteRecorder recorder(20001);  // one.txt's byte, then 20000 of big.bin
         const XFileAlarm alarm = ParseExpectingAlarm(parser, body);
         EXPECT_STREQ(alarm.Message(), "Unable to write file");
         EXPECT_EQ(alarm.Detail(), nullptr);
-        ASSERT_EQ(parser.files.Count(), 1u);
         // The third block goes out when byte 24577 arrives, and fails.
-        EXPECT_EQ(parser.files[0].size, 3 * 8192 + 1);
-        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192, 8192}));
+        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{1, 8192, 8192, 8192}));
         EXPECT_FALSE(IsOpen(recorder.writes.back().fd));
-        const std::string tmpPath = Str(parser.files[0].tmpPath);
-        EXPECT_EQ(ReadWholeFile(tmpPath), data.substr(0, 20000));
-        EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}, {"f", {"big.bin"}}}));
     }
-    EXPECT_TRUE(temp.Files().empty());
+    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"0"}}, {"f", {"kept.txt"}}}));
+    EXPECT_EQ(StoredFiles(parser), kept);
+    EXPECT_EQ(temp.Files().size(), 1u) << "only the earlier parse's file is left";
+    // The parser goes on as if the failed parse had not been.
+    ParseMultipartBody(parser, Part("name=\"n\"", "3") + Part("name=\"a\"", "4") + Closing());
+    EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"0", "4"}}, {"f", {"kept.txt"}}, {"n", {"3"}}}));
+    EXPECT_EQ(parser.FindField("n"), 2);
 }
 
 TEST_F(MultipartFiles, FailingFinalWriteRaisesFromTheClose) {
@@ -224,13 +229,12 @@ TEST_F(MultipartFiles, FailingFinalWriteRaisesFromTheClose) {
         const XFileAlarm alarm =
             ParseExpectingAlarm(parser, Part("name=\"f\"; filename=\"a\"", data) + Part("name=\"b\"", "2"));
         EXPECT_STREQ(alarm.Message(), "Unable to write file");
-        ASSERT_EQ(parser.files.Count(), 1u);
-        EXPECT_EQ(parser.files[0].size, 10000);
         EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 1808}));
         EXPECT_FALSE(IsOpen(recorder.writes.back().fd));
-        EXPECT_EQ(parser.fields.Count(), 1u) << "the parse ends at the failed part";
+        EXPECT_EQ(parser.Files().Count(), 0u);
+        EXPECT_EQ(parser.Fields().Count(), 0u);
+        EXPECT_TRUE(temp.Files().empty());
     }
-    EXPECT_TRUE(temp.Files().empty());
 }
 
 #ifndef _WIN32
@@ -245,7 +249,6 @@ TEST_F(MultipartFiles, FileSizeLimitEndsTheParseAndLeavesNoFileBehind) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
 
     const std::string data = Bytes(50000, 5);
-    std::string tmpPath;
     bool raised = false;
     {
         PostDataParser parser;
@@ -256,14 +259,10 @@ TEST_F(MultipartFiles, FileSizeLimitEndsTheParseAndLeavesNoFileBehind) {
         }
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
-        ASSERT_EQ(parser.files.Count(), 1u);
-        EXPECT_EQ(parser.files[0].size, 3 * 8192 + 1);
-        tmpPath = Str(parser.files[0].tmpPath);
-        EXPECT_EQ(ReadWholeFile(tmpPath), data.substr(0, 20000));
+        EXPECT_EQ(parser.Files().Count(), 0u);
+        EXPECT_TRUE(temp.Files().empty());
     }
     EXPECT_TRUE(raised);
-    EXPECT_FALSE(PathExists(tmpPath));
-    EXPECT_TRUE(temp.Files().empty());
 }
 #endif
 

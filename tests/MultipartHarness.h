@@ -32,7 +32,7 @@ struct StoredFile {
 
 inline std::vector<StoredFile> StoredFiles(const PostDataParser& parser) {
     std::vector<StoredFile> out;
-    for (const UploadedFile& f : parser.files)
+    for (const UploadedFile& f : parser.Files())
         out.push_back({Str(f.fieldName), Str(f.userPath), Str(f.tmpPath), f.size, ReadWholeFile(Str(f.tmpPath))});
     return out;
 }

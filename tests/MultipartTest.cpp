@@ -102,8 +102,8 @@ TEST_F(Multipart, BodyMustOpenWithTheExactDelimiterLine) {
                                        kDelimiter + "--\r\n", "--aab03x\r\n"}) {
         PostDataParser parser;
         ParseMultipartBody(parser, opening + rest + Part("name=\"f\"; filename=\"f.txt\"", "data"));
-        EXPECT_EQ(parser.fields.Count(), 0u) << opening;
-        EXPECT_EQ(parser.files.Count(), 0u) << opening;
+        EXPECT_EQ(parser.Fields().Count(), 0u) << opening;
+        EXPECT_EQ(parser.Files().Count(), 0u) << opening;
         EXPECT_TRUE(temp.Files().empty()) << opening;
     }
 }
@@ -193,7 +193,7 @@ TEST_F(Multipart, LaterContentDispositionReplacesFileFlagButNotName) {
                                    "Content-Disposition: form-data\r\n\r\ntext\r\n" +
                                    Closing());
     EXPECT_EQ(Fields(parser), (FieldsView{{"f", {"text"}}}));
-    EXPECT_EQ(parser.files.Count(), 0u);
+    EXPECT_EQ(parser.Files().Count(), 0u);
     EXPECT_TRUE(temp.Files().empty());
 }
 
@@ -204,7 +204,7 @@ TEST_F(Multipart, EmptyFileNameSkipsThePartEntirely) {
                                         "Content-Type: application/octet-stream\r\n") +
                                    Part("name=\"b\"", "2") + Closing());
     EXPECT_EQ(Fields(parser), (FieldsView{{"a", {"1"}}, {"b", {"2"}}}));
-    EXPECT_EQ(parser.files.Count(), 0u);
+    EXPECT_EQ(parser.Files().Count(), 0u);
     EXPECT_TRUE(temp.Files().empty());
 }
 

@@ -11,9 +11,7 @@
 inline void ParseBody(PostDataParser& parser, const std::string& contentType, const std::string& body) {
     ByteBuffer buffer(ByteStream::kSynchronised, 1024);
     for (char c : body) buffer.PutByte(static_cast<unsigned char>(c));
-    parser.contentType.Assign(contentType.c_str());
-    parser.Parse(buffer);
-    parser.body = nullptr;  // the buffer dies here
+    parser.Parse(contentType.c_str(), buffer);
 }
 
 inline std::string Str(const ByteString& b) { return std::string(b.Text(), b.Length()); }
@@ -21,7 +19,7 @@ inline std::string Str(const ByteString& b) { return std::string(b.Text(), b.Len
 // The parser's fields as name -> values, in list order.
 inline std::vector<std::pair<std::string, std::vector<std::string>>> Fields(const PostDataParser& parser) {
     std::vector<std::pair<std::string, std::vector<std::string>>> out;
-    for (const FormField& field : parser.fields) {
+    for (const FormField& field : parser.Fields()) {
         std::vector<std::string> values;
         for (const ByteString& v : field.values) values.push_back(Str(v));
         out.emplace_back(Str(field.name), values);

@@ -1,7 +1,7 @@
 #include "CQORUpload.h"
 
 #include "AlarmReport.h"
-#include "ByteBuffer.h"
+#include "MemoryInput.h"
 #include "ReportError.h"
 #include "ThreadCodePage.h"
 #include "UploadFactory.h"
@@ -15,6 +15,7 @@
 #include <asptlb.h>
 
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,8 +34,6 @@ constexpr const char kContentTypeNotText[] = "Can't convert content-type";
 constexpr const char kBodyNotStored[] = "Can't store the request body";
 constexpr const char kBodyNotParsed[] = "Can't parse the request body";
 constexpr const char kResultsNotBuilt[] = "Can't build Form and Files";
-
-constexpr uint32_t kBodyBufferSize = 1024;
 
 HRESULT Report(const char* description, HRESULT result) noexcept {
     return ReportError(description, result, GUID_NULL);
@@ -78,31 +77,13 @@ private:
     HRESULT result_;
 };
 
-// Appends the first `total` bytes of the array to the buffer, or all it holds
-// when it holds fewer: nothing past the array is ever read. Raises
-// std::bad_alloc when the buffer cannot grow.
-HRESULT CopyBody(SAFEARRAY* array, LONG total, ByteBuffer& buffer) {
-    if (!array || total <= 0) return S_OK;
+// How many bytes of the array make the body: the first `total`, or all it
+// holds when it holds fewer, so that nothing past the array is ever read.
+ULONG BodyLength(SAFEARRAY* array, LONG total) noexcept {
+    if (!array || total <= 0) return 0;
     const ULONG held = array->rgsabound[0].cElements;
-    const ULONG count = held < static_cast<ULONG>(total) ? held : static_cast<ULONG>(total);
-    if (count == 0) return S_OK;
-    ArrayData data(array);
-    if (FAILED(data.result())) return data.result();
-    buffer.PutBytes(data.bytes(), count);
-    return S_OK;
+    return held < static_cast<ULONG>(total) ? held : static_cast<ULONG>(total);
 }
-
-// The parser keeps the body it reads only for the length of one Parse.
-class ParseBodyScope {
-public:
-    explicit ParseBodyScope(PostDataParser& parser) noexcept : parser_(parser) {}
-    ~ParseBodyScope() { parser_.body = nullptr; }
-    ParseBodyScope(const ParseBodyScope&) = delete;
-    ParseBodyScope& operator=(const ParseBodyScope&) = delete;
-
-private:
-    PostDataParser& parser_;
-};
 
 UniqueVariant TextVariant(const ByteString& text) { return BstrVariant(ToAutomationString(text.Text())); }
 
@@ -197,9 +178,13 @@ HRESULT CQORUpload::ProcessPostData() {
     if (!started_ || !request_) return Report(kNotStarted, 0);
     const char* interrupted = kBodyNotStored;  // what an exception breaks off
     try {
+        // A call that fails leaves nothing behind: what its parse added to
+        // the lists, and the temporary files it made, go again.
+        PostDataParser::Savepoint savepoint(parser_);
         if (HRESULT hr = ReadAndParse(interrupted); FAILED(hr)) return hr;
         interrupted = kResultsNotBuilt;
         RebuildResults();
+        savepoint.Commit();
         return S_OK;
     } catch (const XAlarm& alarm) {
         // A temporary file that cannot be created or written: its own text
@@ -248,11 +233,20 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
         hr = request->BinaryRead(count.get(), answer.put());
     }  // whatever the host wrote back into the count is not used
     if (FAILED(hr)) return Report(kNoBinaryRead, hr);
+    // With nothing to read, the answer is not looked at: hosts answer an empty
+    // read with an empty array, VT_EMPTY or VT_NULL alike.
     SAFEARRAY* bytes = nullptr;
-    if (FAILED(hr = ByteArrayOf(*answer.get(), &bytes))) return Report(kNoBinaryRead, hr);
+    if (total > 0 && FAILED(hr = ByteArrayOf(*answer.get(), &bytes))) return Report(kNoBinaryRead, hr);
 
-    ByteBuffer body(ByteStream::kSynchronised, kBodyBufferSize);
-    if (FAILED(hr = CopyBody(bytes, total, body))) return Report(kNoBinaryRead, hr);
+    // The body is parsed where the host's array holds it, locked until the
+    // parse is done.
+    const ULONG length = BodyLength(bytes, total);
+    std::optional<ArrayData> data;
+    if (length != 0) {
+        data.emplace(bytes);
+        if (FAILED(data->result())) return Report(kNoBinaryRead, data->result());
+    }
+    MemoryInput body(length != 0 ? data->bytes() : nullptr, length);
 
     // Characters without a mapping become the code page's default character;
     // text that does not convert at all counts as no content type.
@@ -263,9 +257,7 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
     if (FAILED(hr)) narrow.clear();
 
     interrupted = kBodyNotParsed;
-    parser_.contentType.Assign(narrow.c_str());
-    ParseBodyScope scope(parser_);
-    parser_.Parse(body);
+    parser_.Parse(narrow.c_str(), body);
     return S_OK;
 }
 
@@ -278,14 +270,14 @@ void CQORUpload::RebuildResults() {
     // All names missing from this parse share one empty collection.
     form->SetMissingKeyValue(*DispatchVariant(CQORVariantCollection::Create().get()).get());
     form->SetWholeFormText(ToAutomationString(parser_.FormText().Text()));
-    for (const FormField& field : parser_.fields) {
+    for (const FormField& field : parser_.Fields()) {
         auto values = CQORVariantCollection::Create();
         for (const ByteString& value : field.values) values->AppendValue(TextVariant(value));
         form->AppendEntry(TextVariant(field.name), DispatchVariant(values.get()));
     }
 
     auto files = CQORVariantDictionary::Create();
-    for (const UploadedFile& file : parser_.files) {
+    for (const UploadedFile& file : parser_.Files()) {
         auto info = CQORFileInfo::Create(ToAutomationString(file.userPath.Text()),
                                          ToAutomationString(file.tmpPath.Text()), file.size);
         files->AppendEntry(TextVariant(file.fieldName), DispatchVariant(info.get()));

@@ -1,9 +1,13 @@
-// ProcessPostData end to end, as a page host drives it: the host's byte array
-// is copied into the body buffer, parsed, and Form and Files are rebuilt.
-// Each sample is a new upload object, started on a page whose host serves
-// the body; ProcessPostData is timed alone, and the last Release (which
-// deletes the temporary files) separately. Prints the median of the samples.
+// ProcessPostData end to end, as a page host drives it: the body is parsed
+// from the host's byte array, and Form and Files are rebuilt. Each sample is
+// a new upload object, started on a page whose host serves the body;
+// ProcessPostData is timed alone, and the last Release (which deletes the
+// temporary files) separately. Prints the median of the samples, and the
+// process's peak private memory (commit) and peak working set per body byte:
+// run one body per process for those figures to be its own, e.g.
+//   build/windows/wine-run build/windows/bench/windows/upload_bench.exe 3 "tiny pairs"
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -88,22 +92,45 @@ bool Run(const char* name, const wchar_t* contentType, const std::string& body, 
         release.push_back(Seconds(t2, t3));
     }
     const double seconds = Median(process);
-    std::printf("%-22s %9zu bytes  ProcessPostData %8.2f ms  %8.1f MB/s  last Release %7.2f ms\n", name, body.size(),
-                seconds * 1e3, static_cast<double>(body.size()) / seconds / 1e6, Median(release) * 1e3);
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    std::printf("%-22s %9zu bytes  ProcessPostData %8.2f ms  %8.1f MB/s  last Release %7.2f ms  "
+                "peak private %.1f MiB (%.1f per body byte), peak working set %.1f MiB (%.1f per body byte)\n",
+                name, body.size(), seconds * 1e3, static_cast<double>(body.size()) / seconds / 1e6,
+                Median(release) * 1e3, static_cast<double>(memory.PeakPagefileUsage) / (1 << 20),
+                static_cast<double>(memory.PeakPagefileUsage) / static_cast<double>(body.size()),
+                static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20),
+                static_cast<double>(memory.PeakWorkingSetSize) / static_cast<double>(body.size()));
     return true;
 }
 
 }  // namespace
 
+// Arguments: samples per body (default 7), then optionally the one body to run.
 int main(int argc, char** argv) {
     const int samples = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const std::string only = argc > 2 ? argv[2] : "";
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     const wchar_t* urlEncoded = L"application/x-www-form-urlencoded";
     const wchar_t* multipart = L"multipart/form-data; boundary=BenchBoundary";
-    bool ok = Run("escaped pairs", urlEncoded, EscapedBody(), 16, 0, samples) &&
-              Run("distinct names", urlEncoded, ShortDistinctNamesBody(), 50000, 0, samples) &&
-              Run("one 16 MiB file", multipart, OneLargeFile(), 2, 1, samples) &&
-              Run("2000 files of 4 KiB", multipart, ManySmallFiles(), 1, 2000, samples);
+    struct Body {
+        const char* name;
+        const wchar_t* contentType;
+        std::string (*make)();
+        LONG form, files;
+    };
+    const Body bodies[] = {
+        {"escaped pairs", urlEncoded, EscapedBody, 16, 0},
+        {"distinct names", urlEncoded, ShortDistinctNamesBody, 50000, 0},
+        {"one 16 MiB file", multipart, OneLargeFile, 2, 1},
+        {"2000 files of 4 KiB", multipart, ManySmallFiles, 1, 2000},
+        {"tiny pairs", urlEncoded, TinyPairsBody, 1, 0},
+    };
+    bool ok = true;
+    for (const Body& body : bodies)
+        if (ok && (only.empty() || only == body.name))
+            ok = Run(body.name, body.contentType, body.make(), body.form, body.files, samples);
     CoUninitialize();
     return ok ? 0 : 1;
 }

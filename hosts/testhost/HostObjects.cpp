@@ -56,6 +56,11 @@ HRESULT MakeAnswer(HostState& state, ULONG length, VARIANT* result) {
         result->vt = VT_BYREF | VT_ARRAY | VT_UI1;
         result->pparray = state.byRefArrays.back().address();
         return S_OK;
+    case ReadShape::NothingAsEmpty:
+    case ReadShape::NothingAsNull:
+        if (length != 0) break;
+        result->vt = state.readShape == ReadShape::NothingAsNull ? VT_NULL : VT_EMPTY;
+        return S_OK;
     case ReadShape::ByteArray:
     case ReadShape::ShortByteArray:
     case ReadShape::EmptyAfterFirst:

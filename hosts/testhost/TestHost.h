@@ -33,6 +33,8 @@ enum class ReadShape {
     NonByteArray,      // VT_ARRAY|VT_I4: one element per byte that ByteArray would give
     NotAnArray,        // VT_I4: the number of bytes ByteArray would give
     EmptyAfterFirst,   // ByteArray once, then empty byte arrays: the body is consumed
+    NothingAsEmpty,    // ByteArray, but a read of no bytes answers VT_EMPTY
+    NothingAsNull,     // ByteArray, but a read of no bytes answers VT_NULL
 };
 
 struct HostState;

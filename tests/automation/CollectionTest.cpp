@@ -67,7 +67,9 @@ TEST_F(CollectionTest, EnumeratorOutlivesTheCollection) {
     EXPECT_EQ(MakeCollection({"x", "y"})->get__NewEnum(unknown.put()), S_OK);
     ComPtr<IEnumVARIANT> enumerator;
     ASSERT_EQ(unknown.query(enumerator, IID_IEnumVARIANT), S_OK);
+    // Next leaves the slots after the last one fetched untouched: start them empty.
     VARIANT out[3];
+    for (VARIANT& v : out) VariantInit(&v);
     ULONG fetched = 0;
     EXPECT_EQ(enumerator->Next(3, out, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);

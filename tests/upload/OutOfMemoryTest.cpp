@@ -1,6 +1,7 @@
 // Out of memory at each allocation in turn: creation leaves no object behind,
-// and ProcessPostData reports the failure and leaves Form and Files as they
-// were, wherever it strikes (host, body copy, parse or the rebuild).
+// and ProcessPostData reports the failure and leaves Form, Files and the
+// temporary files as they were, wherever it strikes (host, body, parse or the
+// rebuild), so that the next call shows nothing of it.
 #include "AllocationFaults.h"
 #include "UploadTestSupport.h"
 
@@ -93,7 +94,12 @@ TEST_F(UploadTest, ProcessPostDataOutOfMemoryIsReportedAndChangesNothing) {
                 seen.insert(error.description);
                 EXPECT_EQ(ReadForm(upload.get()), before);
                 EXPECT_EQ(WithoutTmpPaths(ReadFiles(upload.get())), filesBefore);
+                EXPECT_EQ(TempFileCount(), filesBefore.size()) << "the failed call's files are deleted";
                 EXPECT_EQ(host.LiveObjects(), 1) << "host references of the failed call are still held";
+                // Nothing of the failed call shows in the next one.
+                ASSERT_EQ(upload->ProcessPostData(), S_OK);
+                EXPECT_EQ(ReadForm(upload.get()), after);
+                EXPECT_EQ(ReadFiles(upload.get()).size(), filesAfter);
             }
             EXPECT_EQ(TempFileCount(), 0u) << "a temporary file outlived its upload object";
         }

@@ -3,11 +3,14 @@
 // cannot be stored does to the call.
 #include "UploadTestSupport.h"
 
+#include "../FileSeams.h"
 #include "AlarmReport.h"
 #include "XAlarm.h"
 
 #include <stdlib.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace upload_test {
@@ -147,32 +150,62 @@ TEST_F(UploadTest, TemporaryFilesLiveAsLongAsTheUploadObject) {
     EXPECT_EQ(count, 2);
 }
 
-TEST_F(UploadTest, AFileThatCannotBeStoredFailsTheCallAndChangesNoResult) {
-    ComPtr<IQORUpload> upload = NewUpload();
-    ASSERT_EQ(Start(upload.get()), S_OK);
-    ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), MultipartBody("b", {{"f", "kept.txt", "k"}})), S_OK);
-    const FormView form = ReadForm(upload.get());
-    const std::vector<FileView> files = ReadFiles(upload.get());
-    {
-        UnusableTempDirectory unusable;
-        const HRESULT hr = Post(upload.get(), MultipartType(L"b"),
-                                MultipartBody("b", {{"t", std::nullopt, "before"}, {"g", "lost.txt", "data"}}));
-        EXPECT_EQ(hr, E_FAIL);
-    }
-    const ErrorInfo error = TakeErrorInfo();
-    EXPECT_EQ(error.description, L"File System: Unable to create file");
-    EXPECT_EQ(error.source, L"");
-    EXPECT_EQ(ReadForm(upload.get()), form);
-    EXPECT_EQ(ReadFiles(upload.get()), files);
-    EXPECT_EQ(ReadFileBytes(files[0].tmpPath), "k");
-    EXPECT_EQ(TempFileCount(), 1u);
-    EXPECT_EQ(host.LiveObjects(), 1) << "the failed call's host references are released";
+TEST_F(UploadTest, AFileThatCannotBeStoredFailsTheCallAndLeavesNothingBehind) {
+    struct Case {
+        const char* name;
+        std::function<std::shared_ptr<void>()> fault;  // installed for the failing call
+        std::wstring description;
+    };
+    const Case cases[] = {
+        {"creation", [] { return std::make_shared<UnusableTempDirectory>(); }, L"File System: Unable to create file"},
+        // The first file's one byte is written, the second file's first block is not.
+        {"write", [] { return std::make_shared<WriteRecorder>(1); }, L"File System: Unable to write file"},
+    };
+    const std::string first = MultipartBody("b", {{"f", "kept.txt", "k"}, {"t", std::nullopt, "1"}});
+    // Values for fields that exist already and for new ones, and two files.
+    const std::string failing = MultipartBody("b", {{"t", std::nullopt, "2"}, {"f", "one.txt", "x"},
+                                                    {"u", std::nullopt, "3"}, {"g", "lost.txt", std::string(20000, 'd')}});
+    const std::string last = MultipartBody("b", {{"t", std::nullopt, "4"}, {"g", "new.txt", "n"}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // What the first and last bodies give on their own.
+        FormView form;
+        std::vector<FileView> files;
+        {
+            ComPtr<IQORUpload> upload = NewUpload();
+            ASSERT_EQ(Start(upload.get()), S_OK);
+            ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), first), S_OK);
+            ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), last), S_OK);
+            form = ReadForm(upload.get());
+            files = WithoutTmpPaths(ReadFiles(upload.get()));
+        }
+        ComPtr<IQORUpload> upload = NewUpload();
+        ASSERT_EQ(Start(upload.get()), S_OK);
+        ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), first), S_OK);
+        const FormView formBefore = ReadForm(upload.get());
+        const std::vector<FileView> filesBefore = ReadFiles(upload.get());
+        {
+            const std::shared_ptr<void> fault = c.fault();
+            EXPECT_EQ(Post(upload.get(), MultipartType(L"b"), failing), E_FAIL);
+        }
+        const ErrorInfo error = TakeErrorInfo();
+        EXPECT_EQ(error.description, c.description);
+        EXPECT_EQ(error.source, L"");
+        EXPECT_EQ(ReadForm(upload.get()), formBefore);
+        EXPECT_EQ(ReadFiles(upload.get()), filesBefore);
+        EXPECT_EQ(ReadFileBytes(filesBefore[0].tmpPath), "k");
+        EXPECT_EQ(TempFileCount(), 1u) << "the failed call's files are deleted";
+        EXPECT_EQ(host.LiveObjects(), 1) << "the failed call's host references are released";
 
-    // The object stays usable, and its files still go with it.
-    ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), MultipartBody("b", {{"g", "new.txt", "n"}})), S_OK);
-    EXPECT_EQ(ReadFiles(upload.get()).size(), 2u);
-    upload.reset();
-    EXPECT_EQ(TempFileCount(), 0u);
+        // The next call shows nothing of the failed one: no repeated values,
+        // no half-written file.
+        ASSERT_EQ(Post(upload.get(), MultipartType(L"b"), last), S_OK);
+        EXPECT_EQ(ReadForm(upload.get()), form);
+        EXPECT_EQ(WithoutTmpPaths(ReadFiles(upload.get())), files);
+        EXPECT_EQ(TempFileCount(), 2u);
+        upload.reset();
+        EXPECT_EQ(TempFileCount(), 0u);
+    }
 }
 
 TEST_F(UploadTest, AnAlarmIsDescribedByCategoryMessageAndDetail) {

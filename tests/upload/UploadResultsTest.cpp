@@ -183,6 +183,25 @@ TEST_F(UploadTest, TheBodyIsTotalBytesLongOrWhatTheArrayHolds) {
          },
          aOnly},
         {"array by reference", [](TestHost& h) { h.SetReadShape(ReadShape::ByteArrayByRef); }, ab},
+        // With nothing to read, whatever BinaryRead answers is not looked at.
+        {"total 0, answered empty",
+         [](TestHost& h) {
+             h.SetTotalBytes(0);
+             h.SetReadShape(ReadShape::NothingAsEmpty);
+         },
+         none},
+        {"negative total, answered null",
+         [](TestHost& h) {
+             h.SetTotalBytes(-1);
+             h.SetReadShape(ReadShape::NothingAsNull);
+         },
+         none},
+        {"total 0, answered with a number",
+         [](TestHost& h) {
+             h.SetTotalBytes(0);
+             h.SetReadShape(ReadShape::NotAnArray);
+         },
+         none},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,0 +1,106 @@
+#pragma once
+// The byte searches of the multipart hot path. Each fast version is followed
+// by its plain twin: the same rule in the simplest loop, which a test runs on
+// the same inputs. Nothing here allocates or raises.
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace bytesearch {
+
+// The first index i in [from, n) where run[i] is CR and run[i + 1] is LF, or
+// i + 1 == n (the LF may begin the next run); n when there is none. Where a
+// multipart delimiter may begin: any other CR is data. Data holds a CR every
+// 256 bytes on average but a CR LF only every 64 KiB, so looking for the pair
+// skips nearly all the stops that a search for CR would make.
+inline uint32_t FindCrLf(const unsigned char* run, uint32_t from, uint32_t n) {
+    uint32_t p = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const auto pairs = [&](uint32_t at) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at + 1));
+        return _mm_and_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf));
+    };
+    const auto anyIn64 = [&](uint32_t at) {
+        const __m128i low = _mm_or_si128(pairs(at), pairs(at + 16));
+        const __m128i high = _mm_or_si128(pairs(at + 32), pairs(at + 48));
+        return _mm_movemask_epi8(_mm_or_si128(low, high)) != 0;
+    };
+    // 16 bytes a step while byte p + 16 is in the run (each step reads one
+    // byte beyond its 16): data full of line breaks finds one soon. Past the
+    // first step, long stretches go 64 bytes a step.
+    while (n - p > 16) {
+        const int mask = _mm_movemask_epi8(pairs(p));
+        if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        p += 16;
+        while (n - p > 64 && !anyIn64(p)) p += 64;
+    }
+#endif
+    for (; p < n; ++p)
+        if (run[p] == '\r' && (p + 1 == n || run[p + 1] == '\n')) return p;
+    return n;
+}
+inline uint32_t FindCrLfPlain(const unsigned char* run, uint32_t from, uint32_t n) {
+    for (uint32_t p = from; p < n; ++p)
+        if (run[p] == '\r' && (p + 1 == n || run[p + 1] == '\n')) return p;
+    return n;
+}
+
+// The first index in [from, n) that holds CR or LF; n when there is none.
+// Eight bytes are tested at a time for either (a byte equal to one of them
+// leaves a zero byte after the XOR); the byte loop then finds which.
+inline uint32_t FindLineBreak(const unsigned char* run, uint32_t from, uint32_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    uint32_t i = from;
+    for (; n - i >= 8; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, run + i, 8);
+        const uint64_t cr = word ^ (kOnes * '\r');
+        const uint64_t lf = word ^ (kOnes * '\n');
+        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
+    }
+    for (; i < n; ++i)
+        if (run[i] == '\r' || run[i] == '\n') return i;
+    return n;
+}
+inline uint32_t FindLineBreakPlain(const unsigned char* run, uint32_t from, uint32_t n) {
+    for (uint32_t i = from; i < n; ++i)
+        if (run[i] == '\r' || run[i] == '\n') return i;
+    return n;
+}
+
+// How many leading bytes of text (available bytes) equal the first bytes of
+// delimiter (length bytes): the count up to the first byte that differs, at
+// most the smaller of the two lengths. Eight bytes a step, then byte by byte.
+inline uint32_t MatchedPrefix(const unsigned char* text, uint32_t available, const unsigned char* delimiter,
+                              uint32_t length) {
+    const uint32_t limit = available < length ? available : length;
+    uint32_t m = 0;
+    for (; m + 8 <= limit; m += 8) {
+        uint64_t a, b;
+        std::memcpy(&a, text + m, 8);
+        std::memcpy(&b, delimiter + m, 8);
+        if (a != b) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            return m + static_cast<uint32_t>(__builtin_ctzll(a ^ b)) / 8;
+#else
+            break;
+#endif
+        }
+    }
+    while (m < limit && text[m] == delimiter[m]) ++m;
+    return m;
+}
+inline uint32_t MatchedPrefixPlain(const unsigned char* text, uint32_t available, const unsigned char* delimiter,
+                                   uint32_t length) {
+    uint32_t m = 0;
+    while (m < available && m < length && text[m] == delimiter[m]) ++m;
+    return m;
+}
+
+}  // namespace bytesearch

@@ -1,0 +1,39 @@
+// Each fast byte search against its plain twin on the same inputs: random
+// bytes dense in CR, LF and delimiter bytes, searched whole from every start
+// and in runs that grow one byte at a time, so every position is once the
+// last byte of a run.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "ByteSearch.h"
+
+TEST(ByteSearch, FastSearchesAgreeWithTheirPlainTwins) {
+    std::mt19937 random(11);
+    const std::string alphabet = "\r\n-AaB03xz\r\n\r";
+    const std::string delimiter = "--AaB03x--AaB03x";  // longer than one eight-byte step
+    const auto* delim = reinterpret_cast<const unsigned char*>(delimiter.data());
+    int stops = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string text(static_cast<size_t>(random() % 200), '\0');
+        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        if (round % 3 == 0 && text.size() > 20) text.replace(random() % (text.size() - 20), 18, "\r\n" + delimiter);
+        const auto* run = reinterpret_cast<const unsigned char*>(text.data());
+        const auto size = static_cast<uint32_t>(text.size());
+        for (uint32_t from = 0; from <= size; ++from) {
+            for (uint32_t n = from; n <= size; ++n) {
+                ASSERT_EQ(bytesearch::FindCrLf(run, from, n), bytesearch::FindCrLfPlain(run, from, n))
+                    << round << " " << from << " " << n;
+                ASSERT_EQ(bytesearch::FindLineBreak(run, from, n), bytesearch::FindLineBreakPlain(run, from, n))
+                    << round << " " << from << " " << n;
+            }
+            for (uint32_t length = 0; length <= delimiter.size(); ++length) {
+                const uint32_t m = bytesearch::MatchedPrefix(run + from, size - from, delim, length);
+                ASSERT_EQ(m, bytesearch::MatchedPrefixPlain(run + from, size - from, delim, length)) << round << " " << from;
+                stops += m == length && length > 8;
+            }
+        }
+    }
+    EXPECT_GT(stops, 100) << "whole delimiters longer than one step were matched";
+}
