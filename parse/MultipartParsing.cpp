@@ -30,7 +30,11 @@ struct AppendToValue {
 struct AppendToFile {
     XFile& writer;
     int32_t& size;
+    uint32_t maxBytes;  // 0: no bound
     void Put(const unsigned char* bytes, uint32_t count) {
+        // Nothing of a run that would take the file past its bound is written.
+        if (maxBytes != 0 && count > maxBytes - static_cast<uint32_t>(size))
+            throw ParseLimitExceeded(ParseLimitExceeded::Limit::FileBytes, maxBytes);
         const uint32_t capacity = writer.PutBufferSize();
         while (count != 0) {
             const uint32_t room = capacity - writer.Pending();
@@ -118,6 +122,24 @@ HeaderShape LookAtHeader(const ByteString& line) {
     if (folded != 0) return HeaderShape::Other;
     if (text[kDispositionLength] == ':') return HeaderShape::Disposition;
     return text[kDispositionLength] == 0 ? HeaderShape::Unsure : HeaderShape::Other;
+}
+
+// Matches `^Content-Type:[ \t]*(.*?)[ \t]*$`, the name in either case, the
+// line read up to its first NUL; value is the group.
+bool ReadContentType(const ByteString& line, ByteString& value) {
+    static constexpr char kName[] = "content-type:";
+    constexpr uint32_t kNameLength = sizeof kName - 1;
+    const char* text = line.Text();
+    if (line.Length() < kNameLength) return false;
+    for (uint32_t i = 0; i < kNameLength; ++i)
+        if ((text[i] | (kName[i] == '-' || kName[i] == ':' ? 0 : 0x20)) != kName[i]) return false;
+    const char* begin = text + kNameLength;
+    while (*begin == ' ' || *begin == '\t') ++begin;
+    const char* end = begin + std::strlen(begin);
+    while (end != begin && (end[-1] == ' ' || end[-1] == '\t')) --end;
+    value.Clear();
+    value.AppendBytes(begin, static_cast<uint32_t>(end - begin));
+    return true;
 }
 
 // Appends to the line in place while it has room, which is what AppendBytes
@@ -308,7 +330,7 @@ struct PostDataParser::PartScratch {
     void ReadDisposition(const char* parameters);
 
     // What the header block said so far.
-    ByteString fieldName, fileName;
+    ByteString fieldName, fileName, contentType;
     bool isFile = false;
 
     ByteString header;
@@ -406,12 +428,13 @@ bool PostDataParser::ParsePart() {
     PartScratch& scratch = Scratch();
     scratch.fieldName.Clear();
     scratch.fileName.Clear();
+    scratch.contentType.Clear();
     scratch.isFile = false;
 
     bool more = ReadLine();
     while (more && line.Length() != 0) {
         switch (LookAtHeader(line)) {
-        case HeaderShape::Other: break;
+        case HeaderShape::Other: ReadContentType(line, scratch.contentType); break;
         case HeaderShape::Disposition: scratch.ReadDisposition(line.Text() + kDispositionLength + 1); break;
         case HeaderShape::Unsure: scratch.ReadHeaderLine(line); break;
         }
@@ -424,6 +447,7 @@ bool PostDataParser::ParsePart() {
     // The end of the body, an empty header block, or a part without a name:
     // its data is not consumed and no later part is read.
     if (fieldName.Length() == 0) return false;
+    CountPart();
 
     if (!isFile) {
         static const ByteString empty;
@@ -434,15 +458,19 @@ bool PostDataParser::ParsePart() {
         SkipByte sink;
         CopyPartData(sink);
     } else {
-        StoreFilePart(fieldName, fileName);
+        StoreFilePart(fieldName, fileName, scratch.contentType);
     }
     return true;
 }
 
-void PostDataParser::StoreFilePart(const ByteString& fieldName, const ByteString& fileName) {
+void PostDataParser::StoreFilePart(const ByteString& fieldName, const ByteString& fileName,
+                                   const ByteString& contentType) {
+    if (limits_.maxFiles != 0 && files.Count() - filesBefore_ >= limits_.maxFiles)
+        throw ParseLimitExceeded(ParseLimitExceeded::Limit::Files, limits_.maxFiles);
     UploadedFile record;
     record.fieldName.Assign(fieldName);
     record.userPath.Assign(fileName);
+    record.contentType.Assign(contentType);
     // Creating the file is the last step that may fail before anything of the
     // part is stored; from the append on, the record owns the file and the
     // parser's destruction deletes it.
@@ -458,7 +486,7 @@ void PostDataParser::StoreFilePart(const ByteString& fieldName, const ByteString
     // An alarm from here on destroys the writer on its way out, which closes
     // the file and ignores the writer's own errors.
     AddValue(fieldName, fileName);
-    AppendToFile sink{*writer, size};
+    AppendToFile sink{*writer, size, limits_.maxFileBytes};
     CopyPartData(sink);
     writer->Close();
 }

@@ -33,6 +33,7 @@ struct UploadedFile {
     ByteString fieldName;
     ByteString userPath;  // as the browser sent it, directories included
     ByteString tmpPath;
+    ByteString contentType;  // the part's Content-Type value, blanks trimmed; empty when it had none
     int32_t size = 0;
 };
 

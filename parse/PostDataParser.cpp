@@ -53,8 +53,11 @@ void PostDataParser::RollBack() noexcept {
     files.Truncate(undo_.fileCount);
 }
 
-void PostDataParser::Parse(const char* contentType, InputBuffer& input) {
+void PostDataParser::Parse(const char* contentType, InputBuffer& input, const ParseLimits& limits) {
     Savepoint savepoint(*this);
+    limits_ = limits;
+    partsAdded_ = 0;
+    filesBefore_ = files.Count();
     // The body is the caller's: it is not kept past the call.
     struct Detach {
         InputBuffer*& body;

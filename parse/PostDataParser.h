@@ -6,6 +6,7 @@
 
 #include "ByteString.h"
 #include "FieldIndex.h"
+#include "ParseLimits.h"
 #include "ParseResults.h"
 
 class InputBuffer;
@@ -16,8 +17,9 @@ class InputBuffer;
 // deletes every temporary file recorded in `files`.
 //
 // Input it does not recognise is ignored and the parser reports nothing
-// itself; Parse raises only what the file layer raises (XFileAlarm) and
-// std::bad_alloc, and then only after taking back everything it added.
+// itself; Parse raises only ParseLimitExceeded, what the file layer raises
+// (XFileAlarm), what the body's medium raises and std::bad_alloc, and then
+// only after taking back everything it added.
 class PostDataParser {
 public:
     PostDataParser() = default;
@@ -28,10 +30,11 @@ public:
     // Parses body by its content type (8-bit text up to its NUL): exactly
     // "application/x-www-form-urlencoded" after trimming, or
     // "multipart/form-data" whose first parameter is its boundary. Anything
-    // else parses nothing. The body is read only during the call. A parse
-    // that raises (XFileAlarm from the file layer, std::bad_alloc) takes back
+    // else parses nothing. The body is read only during the call, and no
+    // further than the parse needs. A parse that raises (a limit, XFileAlarm
+    // from the file layer, the medium's failure, std::bad_alloc) takes back
     // everything it added before the exception leaves.
-    void Parse(const char* contentType, InputBuffer& body);
+    void Parse(const char* contentType, InputBuffer& body, const ParseLimits& limits = {});
 
     // The multipart delimiter ("--" and the boundary) that contentType
     // selects; false, with delimiter untouched, when it selects no multipart
@@ -134,12 +137,20 @@ private:
     // Splits one URL-encoded pair into name and value (scratch strings of
     // the caller) and adds the value.
     void AddPair(const ByteString& pair, ByteString& name, ByteString& value);
-    void StoreFilePart(const ByteString& fieldName, const ByteString& fileName);
+    void StoreFilePart(const ByteString& fieldName, const ByteString& fileName, const ByteString& contentType);
+    // Counts a value about to be added against the call's bound.
+    void CountPart() {
+        if (++partsAdded_ > limits_.maxParts && limits_.maxParts != 0)
+            throw ParseLimitExceeded(ParseLimitExceeded::Limit::Parts, limits_.maxParts);
+    }
 
     int32_t curField = -1;  // field that receives data; -1 after a failed lookup
     int32_t curValue = 0;   // value of curField being filled
     ByteString line;        // work string: content type, URL-encoded pair, multipart line
     InputBuffer* body = nullptr;  // the body being parsed, during Parse only
+    ParseLimits limits_;          // of the current Parse
+    uint32_t partsAdded_ = 0;     // by the current Parse
+    uint32_t filesBefore_ = 0;    // files recorded when the current Parse began
     ByteString delimiter;         // "--" followed by the multipart boundary
     FormFieldList fields;
     UploadedFileList files;

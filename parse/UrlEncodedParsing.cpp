@@ -108,6 +108,7 @@ void PostDataParser::ParseUrlEncoded() {
 // to the first "=", the value from after it up to the second. Both are
 // decoded, then trimmed, so blanks made by decoding go too at the ends.
 void PostDataParser::AddPair(const ByteString& pairText, ByteString& name, ByteString& value) {
+    CountPart();
     const char* text = pairText.Text();
     const char* end = text + pairText.Length();
     const char* pair = text + std::strspn(text, kPairLeadBlanks);

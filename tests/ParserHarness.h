@@ -8,10 +8,11 @@
 #include "ByteBuffer.h"
 #include "PostDataParser.h"
 
-inline void ParseBody(PostDataParser& parser, const std::string& contentType, const std::string& body) {
+inline void ParseBody(PostDataParser& parser, const std::string& contentType, const std::string& body,
+                      const ParseLimits& limits = {}) {
     ByteBuffer buffer(ByteStream::kSynchronised, 1024);
     for (char c : body) buffer.PutByte(static_cast<unsigned char>(c));
-    parser.Parse(contentType.c_str(), buffer);
+    parser.Parse(contentType.c_str(), buffer, limits);
 }
 
 inline std::string Str(const ByteString& b) { return std::string(b.Text(), b.Length()); }
