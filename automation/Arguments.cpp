@@ -1,6 +1,7 @@
 #include "automation/Arguments.h"
 
 #include "automation/AutomationFailure.h"
+#include "support/Utf8.h"
 
 #include <cstring>
 #include <limits>
@@ -51,10 +52,27 @@ void ResolveReference(VARIANT& arg) {
     if (V_VT(referenced) != V_VT(&arg)) CheckHr(VariantChangeType(&arg, &arg, 0, V_VT(referenced)));
 }
 
-UniqueBstr ToAutomationString(const char* text) {
+UniqueBstr ToAutomationString(const char* text) { return ToAutomationString(text, CP_ACP); }
+
+namespace {
+
+UniqueBstr FromUtf8(const char* text, size_t length) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    const size_t units = Utf16FromUtf8<wchar_t>(bytes, length, nullptr);
+    if (units >= static_cast<size_t>(std::numeric_limits<int>::max())) RaiseFailure(E_OUTOFMEMORY);
+    UniqueBstr result(SysAllocStringLen(nullptr, static_cast<UINT>(units)));
+    if (!result.get()) RaiseFailure(E_OUTOFMEMORY);
+    Utf16FromUtf8(bytes, length, result.get());
+    return result;
+}
+
+}  // namespace
+
+UniqueBstr ToAutomationString(const char* text, UINT codePage) {
     if (!text) return UniqueBstr();
     size_t length = std::strlen(text);
     if (length >= static_cast<size_t>(std::numeric_limits<int>::max())) RaiseFailure(E_OUTOFMEMORY);
+    if (codePage == CP_UTF8) return FromUtf8(text, length);
     auto raiseLastError = [] {
         DWORD error = GetLastError();
         // A failure without a system error code must still read as a failure.
@@ -63,14 +81,14 @@ UniqueBstr ToAutomationString(const char* text) {
     // The terminator is converted too, so that a multi-byte sequence cut off
     // by the end of the text is treated as the system treats it in a C string.
     int bytes = static_cast<int>(length) + 1;
-    int units = MultiByteToWideChar(CP_ACP, 0, text, bytes, nullptr, 0);
+    int units = MultiByteToWideChar(codePage, 0, text, bytes, nullptr, 0);
     if (units <= 0) raiseLastError();
     // A string of units - 1 characters has room for units, terminator included:
     // converting straight into it gives the same text as converting into a
     // buffer and copying, without the second allocation.
     UniqueBstr result(SysAllocStringLen(nullptr, static_cast<UINT>(units - 1)));
     if (!result.get()) RaiseFailure(E_OUTOFMEMORY);
-    if (MultiByteToWideChar(CP_ACP, 0, text, bytes, result.get(), units) != units) raiseLastError();
+    if (MultiByteToWideChar(codePage, 0, text, bytes, result.get(), units) != units) raiseLastError();
     return result;
 }
 

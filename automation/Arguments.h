@@ -25,5 +25,9 @@ void ResolveReference(VARIANT& arg);
 // system ANSI code page into a new automation string; null gives null.
 // Raises E_OUTOFMEMORY or the conversion's system error.
 UniqueBstr ToAutomationString(const char* text);
+// The same with a code page of the caller's choosing; CP_ACP is the one
+// above. UTF-8 (CP_UTF8) is decoded by the component itself, each
+// ill-formed sequence becoming U+FFFD, so that every system gives the same text.
+UniqueBstr ToAutomationString(const char* text, UINT codePage);
 
 }  // namespace qor

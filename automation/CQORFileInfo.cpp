@@ -1,5 +1,9 @@
 #include "automation/CQORFileInfo.h"
 
+#include "automation/ReportError.h"
+
+#include <string>
+
 namespace qor {
 namespace {
 
@@ -13,17 +17,62 @@ HRESULT CopyString(BSTR stored, BSTR* out) noexcept {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+std::wstring_view View(BSTR text) noexcept { return text ? std::wstring_view(text, SysStringLen(text)) : L""; }
+
+// The system's text for an error code, without its line break.
+std::wstring SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length ? std::wstring(text, length) : L"system error " + std::to_wstring(error);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    return message;
+}
+
+// Reports a failed step of SaveAs: what failed, for which path, and the
+// platform's code and text.
+HRESULT SaveFailure(std::wstring_view path, DWORD error) noexcept {
+    try {
+        const std::wstring description =
+            L"Can't save the uploaded file to " + std::wstring(path) + L": " + SystemMessage(error);
+        return ReportErrorW(description.c_str(), HRESULT_FROM_WIN32(error), GUID_NULL);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// The directory part of path, for a temporary name beside the destination.
+std::wstring DirectoryOf(std::wstring_view path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    const bool drive = path.size() >= 2 && path[1] == L':';
+    if (separator == std::wstring_view::npos) return drive ? std::wstring(path.substr(0, 2)) : L".";
+    // The root keeps its separator: "C:\" and "\" are directories, "C:" is not the root.
+    const bool root = separator == 0 || (drive && separator == 2);
+    return std::wstring(path.substr(0, root ? separator + 1 : separator));
+}
+
 }  // namespace
 
-ComPtr<CQORFileInfo> CQORFileInfo::Create(UniqueBstr userPath, UniqueBstr tmpPath, LONG size) {
-    return ComPtr<CQORFileInfo>(new CQORFileInfo(std::move(userPath), std::move(tmpPath), size));
+std::wstring_view BareFileName(std::wstring_view path) noexcept {
+    const size_t separator = path.find_last_of(L"\\/:");
+    const std::wstring_view name = separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+    return name == L"." || name == L".." ? std::wstring_view() : name;
+}
+
+ComPtr<CQORFileInfo> CQORFileInfo::Create(UniqueBstr userPath, UniqueBstr tmpPath, LONG size, UniqueBstr contentType,
+                                          std::weak_ptr<const void> filesLife) {
+    return ComPtr<CQORFileInfo>(new CQORFileInfo(std::move(userPath), std::move(tmpPath), size,
+                                                 std::move(contentType), std::move(filesLife)));
 }
 
 HRESULT CQORFileInfo::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, IID_IQORFileInfo)) {
-        *out = static_cast<IQORFileInfo*>(this);
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IQORFileInfo) ||
+        IsEqualIID(iid, IID_IQORFileInfo2)) {
+        *out = static_cast<IQORFileInfo2*>(this);
         AddRef();
         return S_OK;
     }
@@ -38,6 +87,48 @@ HRESULT CQORFileInfo::get_Size(LONG* pVal) {
     if (!pVal) return E_POINTER;
     *pVal = size_;
     return S_OK;
+}
+
+HRESULT CQORFileInfo::get_FileName(BSTR* pVal) {
+    if (!pVal) return E_POINTER;
+    const std::wstring_view name = BareFileName(View(userPath_.get()));
+    *pVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CQORFileInfo::get_ContentType(BSTR* pVal) {
+    if (!pVal) return E_POINTER;
+    if (!contentType_.get()) {
+        *pVal = SysAllocString(L"");
+        return *pVal ? S_OK : E_OUTOFMEMORY;
+    }
+    return CopyString(contentType_.get(), pVal);
+}
+
+// The copy is written beside the destination under a fresh temporary name and
+// renamed into place, so a failed or interrupted save never leaves a partial
+// file at path; without overwrite the rename itself refuses an existing file.
+HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
+    const std::wstring_view destination = View(path);
+    if (filesLife_.expired())
+        return ReportErrorW(L"Can't save the uploaded file: the upload object that stored it is gone",
+                           QOR_E_UPLOAD_GONE, GUID_NULL);
+    if (destination.empty()) return ReportErrorW(L"Can't save the uploaded file: no path given", E_INVALIDARG, GUID_NULL);
+    try {
+        const std::wstring target(destination);
+        wchar_t beside[MAX_PATH + 1] = {};
+        if (!GetTempFileNameW(DirectoryOf(destination).c_str(), L"qor", 0, beside))
+            return SaveFailure(destination, GetLastError());
+        if (!CopyFileW(tmpPath_.get() ? tmpPath_.get() : L"", beside, FALSE) ||
+            !MoveFileExW(beside, target.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
+            const DWORD error = GetLastError();
+            DeleteFileW(beside);
+            return SaveFailure(destination, error);
+        }
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 }  // namespace qor

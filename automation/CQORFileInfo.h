@@ -1,9 +1,13 @@
 #pragma once
 // Describes one uploaded file to scripts: the path the browser sent, the
-// temporary file that holds the data, and its size. Fixed at creation. It does
-// not own the temporary file.
+// temporary file that holds the data, its size, and (IQORFileInfo2) the bare
+// file name, the part's content type and a way to save a copy. Fixed at
+// creation. It does not own the temporary file.
 #include <windows.h>
 #include <oleauto.h>
+
+#include <memory>
+#include <string_view>
 
 #include "automation/ComHolders.h"
 #include "automation/ComObject.h"
@@ -12,10 +16,14 @@
 
 namespace qor {
 
-class CQORFileInfo final : public DualDispatch<IQORFileInfo>, private ComObject {
+class CQORFileInfo final : public DualDispatch<IQORFileInfo2>, private ComObject {
 public:
-    // Takes ownership of both strings; raises on failure.
-    static ComPtr<CQORFileInfo> Create(UniqueBstr userPath, UniqueBstr tmpPath, LONG size);
+    // Takes ownership of the strings; raises on failure. filesLife is alive
+    // exactly as long as the temporary file is kept: SaveAs refuses once it
+    // has expired (and always when none is given).
+    static ComPtr<CQORFileInfo> Create(UniqueBstr userPath, UniqueBstr tmpPath, LONG size,
+                                       UniqueBstr contentType = UniqueBstr(),
+                                       std::weak_ptr<const void> filesLife = {});
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
@@ -25,14 +33,27 @@ public:
     HRESULT STDMETHODCALLTYPE get_TmpPath(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE get_Size(LONG* pVal) override;
 
+    HRESULT STDMETHODCALLTYPE get_FileName(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_ContentType(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE SaveAs(BSTR path, VARIANT_BOOL overwrite) override;
+
 private:
-    CQORFileInfo(UniqueBstr userPath, UniqueBstr tmpPath, LONG size) noexcept
-        : userPath_(std::move(userPath)), tmpPath_(std::move(tmpPath)), size_(size) {}
+    CQORFileInfo(UniqueBstr userPath, UniqueBstr tmpPath, LONG size, UniqueBstr contentType,
+                 std::weak_ptr<const void> filesLife) noexcept
+        : userPath_(std::move(userPath)), tmpPath_(std::move(tmpPath)), contentType_(std::move(contentType)),
+          filesLife_(std::move(filesLife)), size_(size) {}
     ~CQORFileInfo() override = default;
 
     UniqueBstr userPath_;
     UniqueBstr tmpPath_;
+    UniqueBstr contentType_;
+    std::weak_ptr<const void> filesLife_;
     LONG size_;
 };
+
+// The last segment of a client's path after any "\", "/" or ":" (a drive
+// prefix is a directory part too); "." and ".." give an empty name. What is
+// left names a file inside whatever directory it is appended to.
+std::wstring_view BareFileName(std::wstring_view path) noexcept;
 
 }  // namespace qor

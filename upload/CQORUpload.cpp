@@ -2,7 +2,9 @@
 
 #include "AlarmReport.h"
 #include "MemoryInput.h"
+#include "ParseLimits.h"
 #include "ReportError.h"
+#include "RequestBody.h"
 #include "ThreadCodePage.h"
 #include "UploadFactory.h"
 #include "XAlarm.h"
@@ -39,44 +41,6 @@ HRESULT Report(const char* description, HRESULT result) noexcept {
     return ReportError(description, result, GUID_NULL);
 }
 
-// The array of a BinaryRead answer, held directly or by reference; null when
-// it holds none. Anything but a one-dimensional array of bytes is a type
-// mismatch.
-HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept {
-    *out = nullptr;
-    SAFEARRAY* array = nullptr;
-    if (V_VT(&answer) == (VT_ARRAY | VT_UI1))
-        array = V_ARRAY(&answer);
-    else if (V_VT(&answer) == (VT_BYREF | VT_ARRAY | VT_UI1))
-        array = V_ARRAYREF(&answer) ? *V_ARRAYREF(&answer) : nullptr;
-    else
-        return DISP_E_TYPEMISMATCH;
-    if (array && (SafeArrayGetDim(array) != 1 || SafeArrayGetElemsize(array) != 1)) return DISP_E_TYPEMISMATCH;
-    *out = array;
-    return S_OK;
-}
-
-// Locks a safe array's data for reading while it lives.
-class ArrayData {
-public:
-    explicit ArrayData(SAFEARRAY* array) noexcept : array_(array) {
-        result_ = SafeArrayAccessData(array_, &data_);
-    }
-    ~ArrayData() {
-        if (SUCCEEDED(result_)) SafeArrayUnaccessData(array_);
-    }
-    ArrayData(const ArrayData&) = delete;
-    ArrayData& operator=(const ArrayData&) = delete;
-
-    HRESULT result() const noexcept { return result_; }
-    const unsigned char* bytes() const noexcept { return static_cast<const unsigned char*>(data_); }
-
-private:
-    SAFEARRAY* array_;
-    void* data_ = nullptr;
-    HRESULT result_;
-};
-
 // How many bytes of the array make the body: the first `total`, or all it
 // holds when it holds fewer, so that nothing past the array is ever read.
 ULONG BodyLength(SAFEARRAY* array, LONG total) noexcept {
@@ -85,7 +49,28 @@ ULONG BodyLength(SAFEARRAY* array, LONG total) noexcept {
     return held < static_cast<ULONG>(total) ? held : static_cast<ULONG>(total);
 }
 
-UniqueVariant TextVariant(const ByteString& text) { return BstrVariant(ToAutomationString(text.Text())); }
+UniqueVariant TextVariant(const ByteString& text, UINT codePage) {
+    return BstrVariant(ToAutomationString(text.Text(), codePage));
+}
+
+std::string WithValue(const char* text, LONG value) { return text + std::to_string(value) + ")"; }
+
+// What a script sees when the body goes past a limit: the limit, its value,
+// and the limit's own code.
+HRESULT ReportLimit(const ParseLimitExceeded& limit) {
+    switch (limit.Which()) {
+    case ParseLimitExceeded::Limit::FileBytes:
+        return Report(WithValue("An uploaded file is larger than MaxFileBytes (", limit.Value()).c_str(),
+                      QOR_E_FILE_TOO_LARGE);
+    case ParseLimitExceeded::Limit::Files:
+        return Report(WithValue("The request holds more files than MaxFiles (", limit.Value()).c_str(),
+                      QOR_E_TOO_MANY_FILES);
+    case ParseLimitExceeded::Limit::Parts:
+        return Report(WithValue("The request holds more values than MaxParts (", limit.Value()).c_str(),
+                      QOR_E_TOO_MANY_PARTS);
+    }
+    return Report(kBodyNotParsed, E_UNEXPECTED);
+}
 
 }  // namespace
 
@@ -127,6 +112,7 @@ HRESULT CQORUpload::CreateDictionaries() noexcept {
     return CallBoundary([&] {
         form_ = CQORFormDictionary::Create();
         files_ = CQORVariantDictionary::Create();
+        filesLife_ = std::make_shared<const int>(0);
         return S_OK;
     });
 }
@@ -135,8 +121,9 @@ HRESULT CQORUpload::InnerUnknown::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown)) {
         *out = static_cast<IUnknown*>(this);
-    } else if (IsEqualIID(iid, IID_IQORUpload) || IsEqualIID(iid, IID_IDispatch)) {
-        *out = static_cast<IQORUpload*>(&owner_);
+    } else if (IsEqualIID(iid, IID_IQORUpload2) || IsEqualIID(iid, IID_IQORUpload) ||
+               IsEqualIID(iid, IID_IDispatch)) {
+        *out = static_cast<IQORUpload2*>(&owner_);
     } else {
         *out = nullptr;
         return E_NOINTERFACE;
@@ -190,6 +177,10 @@ HRESULT CQORUpload::ProcessPostData() {
         // A temporary file that cannot be created or written: its own text
         // says what happened and to which file.
         return ReportAlarm(alarm);
+    } catch (const ParseLimitExceeded& limit) {
+        return ReportLimit(limit);
+    } catch (const BodyReadFailure& failure) {
+        return Report(failure.description.c_str(), failure.code);
     } catch (const AutomationFailure& failure) {
         return Report(interrupted, failure.code());
     } catch (const std::bad_alloc&) {
@@ -224,6 +215,30 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
     LONG total = 0;
     hr = request->get_TotalBytes(&total);
     if (FAILED(hr)) return Report(kNoTotalBytes, hr);
+    // An oversized body is refused before any of it is read.
+    if (maxTotalBytes_ != 0 && total > maxTotalBytes_)
+        return Report(("The request body of " + std::to_string(total) + " bytes is larger than MaxTotalBytes (" +
+                       std::to_string(maxTotalBytes_) + ")").c_str(),
+                      QOR_E_BODY_TOO_LARGE);
+
+    // Characters without a mapping become the code page's default character;
+    // text that does not convert at all counts as no content type.
+    const BSTR wide = V_BSTR(contentType.get());
+    std::string narrow;
+    hr = AnsiFromWide(ThreadAnsiCodePage(), std::wstring_view(wide ? wide : L"", SysStringLen(wide)), narrow);
+    if (hr == E_OUTOFMEMORY) return Report(kContentTypeNotText, hr);
+    if (FAILED(hr)) narrow.clear();
+
+    const ParseLimits limits{static_cast<uint32_t>(maxFileBytes_), static_cast<uint32_t>(maxFiles_),
+                             static_cast<uint32_t>(maxParts_)};
+    if (readChunkBytes_ > 0 && total > 0) {
+        // The parse asks for each chunk as it needs it; the reader reports
+        // the host's failures itself.
+        ChunkedRequestInput body(*request.get(), total, readChunkBytes_);
+        interrupted = kBodyNotParsed;
+        parser_.Parse(narrow.c_str(), body, limits);
+        return S_OK;
+    }
 
     UniqueVariant answer;
     {
@@ -248,16 +263,8 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
     }
     MemoryInput body(length != 0 ? data->bytes() : nullptr, length);
 
-    // Characters without a mapping become the code page's default character;
-    // text that does not convert at all counts as no content type.
-    const BSTR wide = V_BSTR(contentType.get());
-    std::string narrow;
-    hr = AnsiFromWide(ThreadAnsiCodePage(), std::wstring_view(wide ? wide : L"", SysStringLen(wide)), narrow);
-    if (hr == E_OUTOFMEMORY) return Report(kContentTypeNotText, hr);
-    if (FAILED(hr)) narrow.clear();
-
     interrupted = kBodyNotParsed;
-    parser_.Parse(narrow.c_str(), body);
+    parser_.Parse(narrow.c_str(), body, limits);
     return S_OK;
 }
 
@@ -265,22 +272,27 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
 // way leaves Form and Files exactly as they were. The new strings and objects
 // are handed over, not copied: each ends with the one reference or the one
 // copy that its dictionary or collection owns.
+//
+// What the client sent is converted in the page's chosen code page; the
+// temporary paths are the system's own and stay in its ANSI code page.
 void CQORUpload::RebuildResults() {
+    const UINT codePage = codePage_ != 0 ? codePage_ : CP_ACP;
     auto form = CQORFormDictionary::Create();
     // All names missing from this parse share one empty collection.
     form->SetMissingKeyValue(*DispatchVariant(CQORVariantCollection::Create().get()).get());
-    form->SetWholeFormText(ToAutomationString(parser_.FormText().Text()));
+    form->SetWholeFormText(ToAutomationString(parser_.FormText().Text(), codePage));
     for (const FormField& field : parser_.Fields()) {
         auto values = CQORVariantCollection::Create();
-        for (const ByteString& value : field.values) values->AppendValue(TextVariant(value));
-        form->AppendEntry(TextVariant(field.name), DispatchVariant(values.get()));
+        for (const ByteString& value : field.values) values->AppendValue(TextVariant(value, codePage));
+        form->AppendEntry(TextVariant(field.name, codePage), DispatchVariant(values.get()));
     }
 
     auto files = CQORVariantDictionary::Create();
     for (const UploadedFile& file : parser_.Files()) {
-        auto info = CQORFileInfo::Create(ToAutomationString(file.userPath.Text()),
-                                         ToAutomationString(file.tmpPath.Text()), file.size);
-        files->AppendEntry(TextVariant(file.fieldName), DispatchVariant(info.get()));
+        auto info = CQORFileInfo::Create(ToAutomationString(file.userPath.Text(), codePage),
+                                         ToAutomationString(file.tmpPath.Text()), file.size,
+                                         ToAutomationString(file.contentType.Text(), codePage), filesLife_);
+        files->AppendEntry(TextVariant(file.fieldName, codePage), DispatchVariant(info.get()));
     }
 
     form_->SwapContents(*form.get());
@@ -293,6 +305,42 @@ HRESULT CQORUpload::get_Form(IQORVariantDictionary** pVal) {
 
 HRESULT CQORUpload::get_Files(IQORVariantDictionary** pVal) {
     return files_->QueryInterface(IID_IQORVariantDictionary, reinterpret_cast<void**>(pVal));
+}
+
+HRESULT CQORUpload::GetSetting(LONG value, LONG* out) noexcept {
+    if (!out) return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
+HRESULT CQORUpload::PutCount(const char* name, LONG value, LONG& setting) noexcept {
+    if (value < 0) {
+        char description[96];
+        wsprintfA(description, "%s cannot be negative (%ld); 0 means no limit", name, static_cast<long>(value));
+        return Report(description, E_INVALIDARG);
+    }
+    setting = value;
+    return S_OK;
+}
+
+HRESULT CQORUpload::put_MaxTotalBytes(LONG newVal) { return PutCount("MaxTotalBytes", newVal, maxTotalBytes_); }
+HRESULT CQORUpload::put_MaxFileBytes(LONG newVal) { return PutCount("MaxFileBytes", newVal, maxFileBytes_); }
+HRESULT CQORUpload::put_MaxFiles(LONG newVal) { return PutCount("MaxFiles", newVal, maxFiles_); }
+HRESULT CQORUpload::put_MaxParts(LONG newVal) { return PutCount("MaxParts", newVal, maxParts_); }
+HRESULT CQORUpload::put_ReadChunkBytes(LONG newVal) { return PutCount("ReadChunkBytes", newVal, readChunkBytes_); }
+
+HRESULT CQORUpload::get_CodePage(LONG* pVal) { return GetSetting(static_cast<LONG>(codePage_), pVal); }
+
+// 0 keeps the conversions of IQORUpload; any other value must be a code page
+// the system can convert from.
+HRESULT CQORUpload::put_CodePage(LONG newVal) {
+    if (newVal != 0 && (newVal < 0 || !IsValidCodePage(static_cast<UINT>(newVal)))) {
+        char description[96];
+        wsprintfA(description, "CodePage %ld is not a code page installed on this system", static_cast<long>(newVal));
+        return Report(description, E_INVALIDARG);
+    }
+    codePage_ = static_cast<UINT>(newVal);
+    return S_OK;
 }
 
 }  // namespace qor

@@ -3,9 +3,12 @@
 // starts (OnStartPage) and takes it back when the page ends (OnEndPage); the
 // script calls ProcessPostData to read and parse the request body and then
 // reads the posted fields (Form) and stored files (Files). The temporary files
-// live exactly as long as this object.
+// live exactly as long as this object. IQORUpload2 adds what a page may opt
+// into: the code page of the text, limits, and reading the body in chunks.
 #include <windows.h>
 #include <oleauto.h>
+
+#include <memory>
 
 #include "PostDataParser.h"
 #include "automation/CQORVariantDictionary.h"
@@ -18,7 +21,7 @@ struct IRequest;
 
 namespace qor {
 
-class CQORUpload final : public DualDispatch<IQORUpload>, private ComObject {
+class CQORUpload final : public DualDispatch<IQORUpload2>, private ComObject {
 public:
     // The instance creator behind CreateUploadObject (UploadFactory.h).
     static HRESULT Create(IUnknown* outer, REFIID iid, void** out) noexcept;
@@ -34,6 +37,19 @@ public:
     HRESULT STDMETHODCALLTYPE ProcessPostData() override;
     HRESULT STDMETHODCALLTYPE get_Form(IQORVariantDictionary** pVal) override;
     HRESULT STDMETHODCALLTYPE get_Files(IQORVariantDictionary** pVal) override;
+
+    HRESULT STDMETHODCALLTYPE get_CodePage(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_CodePage(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_MaxTotalBytes(LONG* pVal) override { return GetSetting(maxTotalBytes_, pVal); }
+    HRESULT STDMETHODCALLTYPE put_MaxTotalBytes(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_MaxFileBytes(LONG* pVal) override { return GetSetting(maxFileBytes_, pVal); }
+    HRESULT STDMETHODCALLTYPE put_MaxFileBytes(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_MaxFiles(LONG* pVal) override { return GetSetting(maxFiles_, pVal); }
+    HRESULT STDMETHODCALLTYPE put_MaxFiles(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_MaxParts(LONG* pVal) override { return GetSetting(maxParts_, pVal); }
+    HRESULT STDMETHODCALLTYPE put_MaxParts(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_ReadChunkBytes(LONG* pVal) override { return GetSetting(readChunkBytes_, pVal); }
+    HRESULT STDMETHODCALLTYPE put_ReadChunkBytes(LONG newVal) override;
 
 private:
     // The object's own identity and reference count; it never delegates.
@@ -54,6 +70,9 @@ private:
     HRESULT CreateDictionaries() noexcept;
     HRESULT ReadAndParse(const char*& interrupted);
     void RebuildResults();
+    static HRESULT GetSetting(LONG value, LONG* out) noexcept;
+    // Stores a count that must not be negative; 0 means no limit.
+    static HRESULT PutCount(const char* name, LONG value, LONG& setting) noexcept;
 
     InnerUnknown inner_;
     IUnknown* controlling_;  // the outer unknown, or inner_ when not aggregated
@@ -62,6 +81,12 @@ private:
     PostDataParser parser_;
     ComPtr<IRequest> request_;
     bool started_ = false;
+    // Alive exactly as long as the temporary files: file infos watch it.
+    std::shared_ptr<const int> filesLife_;
+
+    UINT codePage_ = 0;  // 0: the system ANSI code page, as IQORUpload converts
+    LONG maxTotalBytes_ = 0, maxFileBytes_ = 0, maxFiles_ = 0, maxParts_ = 0;
+    LONG readChunkBytes_ = 0;  // 0: the whole body in one BinaryRead
 };
 
 }  // namespace qor

@@ -30,9 +30,8 @@ HRESULT NewVector(VARTYPE type, const BYTE* bytes, ULONG count, SAFEARRAY** out)
     return S_OK;
 }
 
-// Builds what BinaryRead hands back for `length` body bytes.
-HRESULT MakeAnswer(HostState& state, ULONG length, VARIANT* result) {
-    const BYTE* body = state.body.data();
+// Builds what BinaryRead hands back for `length` body bytes from `body` on.
+HRESULT MakeAnswer(HostState& state, const BYTE* body, ULONG length, VARIANT* result) {
     SAFEARRAY* array = nullptr;
     HRESULT hr = S_OK;
     switch (state.readShape) {
@@ -64,6 +63,7 @@ HRESULT MakeAnswer(HostState& state, ULONG length, VARIANT* result) {
     case ReadShape::ByteArray:
     case ReadShape::ShortByteArray:
     case ReadShape::EmptyAfterFirst:
+    case ReadShape::Stream:
         break;
     }
     if (FAILED(hr = NewVector(VT_UI1, body, length, &array))) return hr;
@@ -156,7 +156,14 @@ HRESULT WINAPI HostRequest::BinaryRead(VARIANT* count, VARIANT* result) {
     if (state.readShape == ReadShape::ShortByteArray)
         length = static_cast<ULONG>(std::min<size_t>(state.body.size(), state.shortLength));
     if (state.readShape == ReadShape::EmptyAfterFirst && !firstRead) length = 0;
-    if (FAILED(hr = MakeAnswer(state, length, result))) return hr;
+    const BYTE* from = state.body.data();
+    if (state.readShape == ReadShape::Stream) {
+        from += state.readPosition;
+        length = static_cast<ULONG>(std::min<size_t>(state.body.size() - state.readPosition, wanted > 0 ? wanted : 0));
+        if (state.shortLength != 0) length = std::min(length, state.shortLength);
+    }
+    if (FAILED(hr = MakeAnswer(state, from, length, result))) return hr;
+    if (state.readShape == ReadShape::Stream) state.readPosition += length;
 
     WriteCount(count, static_cast<LONG>(length));
     return stepResult;

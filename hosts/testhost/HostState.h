@@ -39,6 +39,7 @@ struct HostState {
 
     LONG liveObjects = 0;
     int binaryReads = 0;
+    size_t readPosition = 0;  // of ReadShape::Stream
     std::wstring lastItemKey;
     VARTYPE lastItemKeyType = VT_EMPTY;
     LONG lastReadCount = 0;

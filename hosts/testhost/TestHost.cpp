@@ -22,7 +22,10 @@ HRESULT TestHost::SetContentTypeVariant(const VARIANT& value) {
 
 void TestHost::SetBody(std::string_view bytes) {
     state_->body.assign(bytes.begin(), bytes.end());
+    state_->readPosition = 0;
 }
+
+int TestHost::BinaryReads() const { return state_->binaryReads; }
 
 void TestHost::SetTotalBytes(LONG total) { state_->totalBytes = total; }
 

@@ -35,6 +35,9 @@ enum class ReadShape {
     EmptyAfterFirst,   // ByteArray once, then empty byte arrays: the body is consumed
     NothingAsEmpty,    // ByteArray, but a read of no bytes answers VT_EMPTY
     NothingAsNull,     // ByteArray, but a read of no bytes answers VT_NULL
+    Stream,            // VT_ARRAY|VT_UI1: the next min(n, unread) bytes (at most shortLength
+                       // when it is not 0), each read going on where the last ended, as a
+                       // web server's does; SetBody starts again at the beginning
 };
 
 struct HostState;
@@ -78,6 +81,8 @@ public:
     // The key of the last get_Item after dereferencing, and its variant type as passed.
     std::wstring_view LastItemKey() const;
     VARTYPE LastItemKeyType() const;
+    // BinaryRead calls so far.
+    int BinaryReads() const;
     // The count of the last BinaryRead, and its variant type as passed.
     LONG LastReadCount() const;
     VARTYPE LastReadCountType() const;

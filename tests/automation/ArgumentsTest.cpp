@@ -97,5 +97,26 @@ TEST_F(ArgumentsTest, ToAutomationStringUsesTheSystemAnsiCodePage) {
     }
 }
 
+// A code page the caller names converts the same whatever the system's is;
+// UTF-8 turns each ill-formed sequence into U+FFFD.
+TEST_F(ArgumentsTest, ToAutomationStringInANamedCodePage) {
+    const struct {
+        UINT codePage;
+        const char* text;
+        const wchar_t* expected;
+    } rows[] = {
+        {CP_UTF8, "caf\xC3\xA9 \xE6\x97\xA5", L"caf\u00E9 \u65E5"},
+        {CP_UTF8, "a\xC3(\xFF\xE6\x97", L"a\uFFFD(\uFFFD\uFFFD"},
+        {CP_UTF8, "", L""},
+        {1252, "caf\xE9\x80", L"caf\u00E9\u20AC"},
+        {1251, "\xC0\xE9", L"\u0410\u0439"},
+    };
+    for (const auto& row : rows) {
+        UniqueBstr text = ToAutomationString(row.text, row.codePage);
+        ASSERT_NE(text.get(), nullptr);
+        EXPECT_EQ(std::wstring(text.get(), text.length()), row.expected) << row.codePage << " " << row.text;
+    }
+}
+
 }  // namespace
 }  // namespace qor::test

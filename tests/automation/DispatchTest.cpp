@@ -40,8 +40,9 @@ VARTYPE DescribedType(const TYPEDESC& type) {
     return type.vt == VT_PTR ? static_cast<VARTYPE>(VT_BYREF | type.lptdesc->vt) : type.vt;
 }
 
-// The vtable view of a dual interface lists its own members in slot order.
-void ExpectMembers(ITypeLib* library, REFIID iid, const std::vector<MemberSpec>& members) {
+// The vtable view of a dual interface lists its own members in slot order,
+// after IUnknown, IDispatch and the `inherited` members of its base.
+void ExpectMembers(ITypeLib* library, REFIID iid, const std::vector<MemberSpec>& members, size_t inherited = 0) {
     ComPtr<ITypeInfo> dispatchView, vtableView;
     ASSERT_EQ(library->GetTypeInfoOfGuid(iid, dispatchView.put()), S_OK);
     HREFTYPE vtableRef = 0;
@@ -53,7 +54,8 @@ void ExpectMembers(ITypeLib* library, REFIID iid, const std::vector<MemberSpec>&
     EXPECT_EQ(attr->wTypeFlags,
               TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
     EXPECT_EQ(attr->cFuncs, members.size());
-    EXPECT_EQ(attr->cbSizeVft, (7 + members.size()) * sizeof(void*)) << "IUnknown, IDispatch, then the members";
+    EXPECT_EQ(attr->cbSizeVft, (7 + inherited + members.size()) * sizeof(void*))
+        << "IUnknown, IDispatch, the base's members, then its own";
     vtableView->ReleaseTypeAttr(attr);
     for (size_t i = 0; i < members.size(); ++i) {
         const MemberSpec& spec = members[i];
@@ -65,9 +67,14 @@ void ExpectMembers(ITypeLib* library, REFIID iid, const std::vector<MemberSpec>&
         EXPECT_STREQ(name.get(), spec.name);
         EXPECT_EQ(func->memid, spec.id);
         EXPECT_EQ(func->invkind, spec.kind);
-        EXPECT_EQ(func->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));
+        EXPECT_EQ(func->oVft, static_cast<SHORT>((7 + inherited + i) * sizeof(void*)));
         EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_HRESULT);
-        EXPECT_EQ(func->cParamsOpt, std::count(spec.paramFlags.begin(), spec.paramFlags.end(), InOptional));
+        // Optional VARIANTs count in cParamsOpt; a parameter with a default
+        // value is optional too, without counting.
+        short optionalVariants = 0;
+        for (size_t p = 0; p < spec.paramFlags.size(); ++p)
+            optionalVariants += spec.paramFlags[p] == InOptional && spec.paramTypes[p] == VT_VARIANT;
+        EXPECT_EQ(func->cParamsOpt, optionalVariants);
         ASSERT_EQ(static_cast<size_t>(func->cParams), spec.paramFlags.size());
         for (size_t p = 0; p < spec.paramFlags.size(); ++p) {
             EXPECT_EQ(func->lprgelemdescParam[p].paramdesc.wParamFlags & ~PARAMFLAG_FHASDEFAULT,
@@ -83,7 +90,7 @@ void ExpectMembers(ITypeLib* library, REFIID iid, const std::vector<MemberSpec>&
     }
 }
 
-TEST_F(DispatchTest, TypeLibraryHoldsTheClassAndFourInterfacesInOrder) {
+TEST_F(DispatchTest, TypeLibraryHoldsTheClassAndItsInterfacesInOrder) {
     ComPtr<ITypeLib> library;
     ASSERT_EQ(LoadRegTypeLib(LIBID_uploadLib, 2, 0, 0, library.put()), S_OK);
     TLIBATTR* libAttr = nullptr;
@@ -110,6 +117,8 @@ TEST_F(DispatchTest, TypeLibraryHoldsTheClassAndFourInterfacesInOrder) {
         {L"IQORVariantCollection", TKIND_DISPATCH, &IID_IQORVariantCollection, interfaceFlags,
          L"IQORVariantCollection Interface"},
         {L"IQORFileInfo", TKIND_DISPATCH, &IID_IQORFileInfo, interfaceFlags, L"IQORFileInfo Interface"},
+        {L"IQORUpload2", TKIND_DISPATCH, &IID_IQORUpload2, interfaceFlags, L"IQORUpload2 Interface"},
+        {L"IQORFileInfo2", TKIND_DISPATCH, &IID_IQORFileInfo2, interfaceFlags, L"IQORFileInfo2 Interface"},
     };
     ASSERT_EQ(library->GetTypeInfoCount(), std::size(types));
     for (UINT i = 0; i < std::size(types); ++i) {
@@ -175,6 +184,28 @@ TEST_F(DispatchTest, MembersCarryTheirIdentifiersParametersAndHelpStrings) {
         {L"TmpPath", 2, get, {OutRetval}, {outBstr}, L"property TmpPath"},
         {L"Size", 3, get, {OutRetval}, {outLong}, L"property Size"},
     });
+    const auto put = INVOKE_PROPERTYPUT;
+    const wchar_t* const codePageHelp = L"property CodePage: code page of the text handed to scripts; 0 = as IQORUpload, 65001 = UTF-8";
+    const wchar_t* const limitHelp[] = {
+        L"property MaxTotalBytes: largest request body read, 0 = no limit; error 0x80040201",
+        L"property MaxFileBytes: largest file stored, 0 = no limit; error 0x80040202",
+        L"property MaxFiles: most files one call stores, 0 = no limit; error 0x80040203",
+        L"property MaxParts: most values one call adds, 0 = no limit; error 0x80040204",
+        L"property ReadChunkBytes: read the body in chunks of this size, 0 = at once; body ended early: error 0x80040205"};
+    std::vector<MemberSpec> upload2 = {{L"CodePage", 4, get, {OutRetval}, {outLong}, codePageHelp},
+                                       {L"CodePage", 4, put, {In}, {VT_I4}, codePageHelp}};
+    const wchar_t* const limits[] = {L"MaxTotalBytes", L"MaxFileBytes", L"MaxFiles", L"MaxParts", L"ReadChunkBytes"};
+    for (MEMBERID id = 5; id <= 9; ++id) {
+        upload2.push_back({limits[id - 5], id, get, {OutRetval}, {outLong}, limitHelp[id - 5]});
+        upload2.push_back({limits[id - 5], id, put, {In}, {VT_I4}, limitHelp[id - 5]});
+    }
+    ExpectMembers(library.get(), IID_IQORUpload2, upload2, 5);
+    ExpectMembers(library.get(), IID_IQORFileInfo2, {
+        {L"FileName", 4, get, {OutRetval}, {outBstr}, L"property FileName: the last segment of UserPath, no directory"},
+        {L"ContentType", 5, get, {OutRetval}, {outBstr}, L"property ContentType: the part's Content-Type as sent, trimmed"},
+        {L"SaveAs", 6, method, {In, InOptional}, {VT_BSTR, VT_BOOL},
+         L"method SaveAs: copies the file to path, replacing a file there only with overwrite; upload object gone: error 0x80040206"},
+    }, 3);
 }
 
 TEST_F(DispatchTest, TypeInfoIsSharedAndIgnoresTheIndex) {

@@ -33,5 +33,39 @@ TEST_F(FileInfoTest, PropertiesAreFreshCopiesOfWhatWasGiven) {
     EXPECT_EQ(tmp.get(), nullptr);
 }
 
+// FileName is what is left of UserPath after its last "\\", "/" or ":",
+// never "." or "..": a name that stays inside any directory it joins.
+TEST_F(FileInfoTest, FileNameIsTheLastSegmentOfTheClientPath) {
+    const struct {
+        const char* userPath;
+        const wchar_t* fileName;
+    } rows[] = {
+        {"report.txt", L"report.txt"},
+        {"C:\\Users\\me\\report.txt", L"report.txt"},
+        {"/home/me/photo.jpeg", L"photo.jpeg"},
+        {"..\\../mixed/seps\\a b.c", L"a b.c"},
+        {"C:x.txt", L"x.txt"},
+        {"dir\\", L""},
+        {"dir/", L""},
+        {"..", L""},
+        {"a/..", L""},
+        {"a\\.", L""},
+        {"...", L"..."},
+        {"", L""},
+    };
+    for (const auto& row : rows) {
+        auto info = CQORFileInfo::Create(ToAutomationString(row.userPath), UniqueBstr(), 0);
+        UniqueBstr name, type;
+        EXPECT_EQ(info->get_FileName(name.put()), S_OK);
+        ASSERT_NE(name.get(), nullptr);
+        EXPECT_EQ(std::wstring(name.get(), name.length()), row.fileName) << row.userPath;
+        EXPECT_EQ(info->get_ContentType(type.put()), S_OK);
+        EXPECT_EQ(type.length(), 0u) << "no content type given: empty, not null";
+    }
+    auto info = CQORFileInfo::Create(UniqueBstr(), UniqueBstr(), 0);
+    EXPECT_EQ(info->get_FileName(nullptr), E_POINTER);
+    EXPECT_EQ(info->get_ContentType(nullptr), E_POINTER);
+}
+
 }  // namespace
 }  // namespace qor::test

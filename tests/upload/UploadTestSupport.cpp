@@ -235,6 +235,12 @@ NamedCall CallByName(IDispatch* object, const wchar_t* name, WORD flags, std::in
     std::vector<VARIANT> reversed(args.begin(), args.end());  // DISPPARAMS lists the last argument first
     std::reverse(reversed.begin(), reversed.end());
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    // A property put passes its value as the named argument DISPID_PROPERTYPUT.
+    DISPID putId = DISPID_PROPERTYPUT;
+    if (flags & DISPATCH_PROPERTYPUT) {
+        params.rgdispidNamedArgs = &putId;
+        params.cNamedArgs = 1;
+    }
     EXCEPINFO exception{};
     UINT argError = 0;
     call.hr = object->Invoke(id, IID_NULL, 0, flags, &params, call.result.get(), &exception, &argError);

@@ -44,3 +44,9 @@ HRESULT ReportError(const char* description, HRESULT result, REFIID iid) noexcep
     // A report always ends the method with a failure, never with success.
     return FAILED(result) ? result : DISP_E_EXCEPTION;
 }
+
+HRESULT ReportErrorW(const wchar_t* description, HRESULT result, REFIID iid) noexcept {
+    if (!description) return E_POINTER;
+    InstallErrorInfo(description, iid);
+    return FAILED(result) ? result : DISP_E_EXCEPTION;
+}

@@ -11,3 +11,6 @@
 // A null description gives E_POINTER, text that cannot be converted gives
 // E_OUTOFMEMORY; neither touches the thread's error information.
 HRESULT ReportError(const char* description, HRESULT result, REFIID iid) noexcept;
+// The same for a description that is already UTF-16 (a path a script gave,
+// say), which keeps every character of it.
+HRESULT ReportErrorW(const wchar_t* description, HRESULT result, REFIID iid) noexcept;

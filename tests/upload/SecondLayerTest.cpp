@@ -1,0 +1,353 @@
+// IQORUpload2 and IQORFileInfo2 as pages use them: settings, limits, code
+// pages, chunked reading, file names, content types and SaveAs.
+#include "UploadTestSupport.h"
+
+#include <random>
+
+namespace upload_test {
+namespace {
+
+constexpr std::wstring_view kMultipart = L"multipart/form-data; boundary=xYz";
+
+// A multipart part: a text field, or a file when fileName is given.
+std::string Part(const std::string& name, const std::string& data, const char* fileName = nullptr,
+                 const std::string& headers = "") {
+    std::string part = "--xYz\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+    if (fileName) part += "; filename=\"" + std::string(fileName) + "\"";
+    return part + "\r\n" + headers + "\r\n" + data + "\r\n";
+}
+const std::string kClosing = "--xYz--\r\n";
+
+ComPtr<IQORUpload2> Second(IQORUpload* upload) {
+    ComPtr<IQORUpload2> second;
+    EXPECT_EQ(upload->QueryInterface(IID_IQORUpload2, second.put_void()), S_OK);
+    return second;
+}
+
+// The file infos of Files in order, by their second interface.
+std::vector<ComPtr<IQORFileInfo2>> FileInfos(IQORUpload* upload) {
+    std::vector<ComPtr<IQORFileInfo2>> infos;
+    ComPtr<IQORVariantDictionary> files;
+    EXPECT_EQ(upload->get_Files(files.put()), S_OK);
+    LONG count = 0;
+    files->get_Count(&count);
+    for (LONG i = 1; i <= count; ++i) {
+        UniqueVariant value;
+        EXPECT_EQ(files->get_Item(*Int(i).get(), value.put()), S_OK);
+        ComPtr<IQORFileInfo2> info;
+        EXPECT_EQ(V_DISPATCH(value.get())->QueryInterface(IID_IQORFileInfo2, info.put_void()), S_OK);
+        infos.push_back(info);
+    }
+    return infos;
+}
+
+std::wstring Read(IQORFileInfo2* info, HRESULT (STDMETHODCALLTYPE IQORFileInfo2::*getter)(BSTR*)) {
+    UniqueBstr text;
+    EXPECT_EQ((info->*getter)(text.put()), S_OK);
+    return std::wstring(text.get() ? text.get() : L"", text.length());
+}
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<missing>";
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+size_t FilesIn(const std::wstring& directory) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    size_t count = 0;
+    do count += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+}
+
+using SecondLayer = UploadTest;
+
+// Defaults, round trips, and refused values, through the vtable and by name.
+TEST_F(SecondLayer, SettingsStartAtZeroAndRefuseWhatTheyCannotMean) {
+    auto upload = NewUpload();
+    auto second = Second(upload.get());
+    using Getter = HRESULT (STDMETHODCALLTYPE IQORUpload2::*)(LONG*);
+    using Putter = HRESULT (STDMETHODCALLTYPE IQORUpload2::*)(LONG);
+    const struct {
+        const wchar_t* name;
+        Getter get;
+        Putter put;
+        LONG good, bad;
+    } rows[] = {
+        {L"CodePage", &IQORUpload2::get_CodePage, &IQORUpload2::put_CodePage, 65001, 12345},
+        {L"MaxTotalBytes", &IQORUpload2::get_MaxTotalBytes, &IQORUpload2::put_MaxTotalBytes, 1, -1},
+        {L"MaxFileBytes", &IQORUpload2::get_MaxFileBytes, &IQORUpload2::put_MaxFileBytes, 0x7FFFFFFF, -5},
+        {L"MaxFiles", &IQORUpload2::get_MaxFiles, &IQORUpload2::put_MaxFiles, 3, -1},
+        {L"MaxParts", &IQORUpload2::get_MaxParts, &IQORUpload2::put_MaxParts, 100, INT_MIN},
+        {L"ReadChunkBytes", &IQORUpload2::get_ReadChunkBytes, &IQORUpload2::put_ReadChunkBytes, 7, -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LONG value = -1;
+        EXPECT_EQ((second.get()->*row.get)(&value), S_OK);
+        EXPECT_EQ(value, 0);
+        EXPECT_EQ((second.get()->*row.get)(nullptr), E_POINTER);
+        EXPECT_EQ((second.get()->*row.put)(row.good), S_OK);
+        EXPECT_EQ((second.get()->*row.put)(row.bad), E_INVALIDARG);
+        EXPECT_NE(TakeErrorInfo().description.find(row.name), std::wstring::npos);
+        EXPECT_EQ((second.get()->*row.get)(&value), S_OK);
+        EXPECT_EQ(value, row.good) << "a refused value leaves the setting alone";
+
+        // A script sets and reads it by name, and sees the refusal as an exception.
+        EXPECT_EQ(CallByName(upload.get(), row.name, DISPATCH_PROPERTYPUT, {*Int(0).get()}).hr, S_OK);
+        NamedCall read = CallByName(upload.get(), row.name, DISPATCH_PROPERTYGET);
+        EXPECT_EQ(read.hr, S_OK);
+        EXPECT_EQ(V_I4(read.result.get()), 0);
+        NamedCall refused = CallByName(upload.get(), row.name, DISPATCH_PROPERTYPUT, {*Int(row.bad).get()});
+        EXPECT_EQ(refused.hr, DISP_E_EXCEPTION);
+        EXPECT_EQ(refused.scode, E_INVALIDARG);
+        EXPECT_NE(refused.description.find(row.name), std::wstring::npos) << refused.description;
+    }
+    EXPECT_EQ(second->put_CodePage(1252), S_OK);
+    EXPECT_EQ(second->put_CodePage(-65001), E_INVALIDARG);
+    EXPECT_EQ(second->put_CodePage(0), S_OK);
+    TakeErrorInfo();
+}
+
+// Each limit at its value passes, one past fails with its own code and a
+// description naming it, before anything of the call is kept: the results of
+// the call before and the temporary directory stay as they were.
+TEST_F(SecondLayer, EachLimitAtItsValueAndOnePast) {
+    const std::string url = "a=1&b=2&a=3";
+    const std::string multipart = Part("a", "1") + Part("f", std::string(5000, 'x'), "f.bin") +
+                                  Part("g", "tiny", "g.txt") + kClosing;
+    const struct {
+        const wchar_t* what;
+        bool isMultipart;
+        HRESULT (STDMETHODCALLTYPE IQORUpload2::*put)(LONG);
+        LONG value;
+        HRESULT expected;
+        const wchar_t* named;
+    } rows[] = {
+        {L"total, pairs", false, &IQORUpload2::put_MaxTotalBytes, 11, S_OK, nullptr},
+        {L"total, pairs", false, &IQORUpload2::put_MaxTotalBytes, 10, QOR_E_BODY_TOO_LARGE, L"MaxTotalBytes (10)"},
+        {L"total, parts", true, &IQORUpload2::put_MaxTotalBytes, LONG(multipart.size()), S_OK, nullptr},
+        {L"total, parts", true, &IQORUpload2::put_MaxTotalBytes, LONG(multipart.size() - 1), QOR_E_BODY_TOO_LARGE,
+         L"MaxTotalBytes"},
+        {L"parts, pairs", false, &IQORUpload2::put_MaxParts, 3, S_OK, nullptr},
+        {L"parts, pairs", false, &IQORUpload2::put_MaxParts, 2, QOR_E_TOO_MANY_PARTS, L"MaxParts (2)"},
+        {L"parts, parts", true, &IQORUpload2::put_MaxParts, 3, S_OK, nullptr},
+        {L"parts, parts", true, &IQORUpload2::put_MaxParts, 2, QOR_E_TOO_MANY_PARTS, L"MaxParts (2)"},
+        {L"files", true, &IQORUpload2::put_MaxFiles, 2, S_OK, nullptr},
+        {L"files", true, &IQORUpload2::put_MaxFiles, 1, QOR_E_TOO_MANY_FILES, L"MaxFiles (1)"},
+        {L"file bytes", true, &IQORUpload2::put_MaxFileBytes, 5000, S_OK, nullptr},
+        {L"file bytes", true, &IQORUpload2::put_MaxFileBytes, 4999, QOR_E_FILE_TOO_LARGE, L"MaxFileBytes (4999)"},
+        {L"file bytes leave pairs alone", false, &IQORUpload2::put_MaxFileBytes, 1, S_OK, nullptr},
+    };
+    for (const auto& row : rows) {
+        for (LONG chunk : {0, 7}) {
+            SCOPED_TRACE(std::wstring(row.what) + L" " + std::to_wstring(row.value) + L" chunk " + std::to_wstring(chunk));
+            auto upload = NewUpload();
+            ASSERT_EQ(Start(upload.get()), S_OK);
+            host.SetReadShape(ReadShape::Stream);
+            ASSERT_EQ(Post(upload.get(), kUrlEncoded, "kept=1"), S_OK);
+            const FormView before = ReadForm(upload.get());
+            const size_t filesBefore = TempFileCount();
+            auto second = Second(upload.get());
+            ASSERT_EQ(second->put_ReadChunkBytes(chunk), S_OK);
+            ASSERT_EQ((second.get()->*row.put)(row.value), S_OK);
+            const int readsBefore = host.Calls(HostStep::BinaryRead);
+            const HRESULT hr = Post(upload.get(), row.isMultipart ? kMultipart : kUrlEncoded, row.isMultipart ? multipart : url);
+            EXPECT_EQ(hr, row.expected);
+            if (row.expected == S_OK) {
+                EXPECT_NE(ReadForm(upload.get()), before);
+                continue;
+            }
+            EXPECT_NE(TakeErrorInfo().description.find(row.named), std::wstring::npos);
+            EXPECT_EQ(ReadForm(upload.get()), before);
+            EXPECT_TRUE(ReadFiles(upload.get()).empty());
+            EXPECT_EQ(TempFileCount(), filesBefore);
+            if (row.expected == QOR_E_BODY_TOO_LARGE)
+                EXPECT_EQ(host.Calls(HostStep::BinaryRead), readsBefore) << "an oversized body is not read at all";
+        }
+    }
+}
+
+// With a chunk size, the body is read in BinaryReads of at most that many
+// bytes, parsed as it comes, and the results are those of the one read,
+// whatever the chunk size and however short the host's answers are.
+TEST_F(SecondLayer, ChunkedReadingGivesTheResultsOfOneRead) {
+    std::mt19937 random(20261209);
+    auto bytes = [&](size_t count) {
+        const std::string alphabet = "ab-\r\n-xYz\x00\xff=&%2";
+        std::string out;
+        for (size_t i = 0; i < count; ++i) out += alphabet[random() % alphabet.size()];
+        return out;
+    };
+    for (int round = 0; round < 12; ++round) {
+        const bool isMultipart = round % 3 != 0;
+        std::string body;
+        if (isMultipart) {
+            for (int part = 0; part < 4; ++part)
+                body += Part("p" + std::to_string(part % 3), bytes(random() % 3000), part % 2 ? "x.bin" : nullptr);
+            body += round % 4 == 1 ? "--xYz--" : kClosing;  // some without the final line break
+        } else {
+            body = bytes(2000 + random() % 2000);
+        }
+        const std::wstring type(isMultipart ? kMultipart : kUrlEncoded);
+
+        auto reference = NewUpload();
+        ASSERT_EQ(Start(reference.get()), S_OK);
+        ASSERT_EQ(Post(reference.get(), type, body), S_OK);
+        const FormView form = ReadForm(reference.get());
+        std::vector<std::string> data;
+        for (const FileView& file : ReadFiles(reference.get())) data.push_back(FileBytes(file.tmpPath));
+
+        for (const auto& [chunk, hostAnswersAtMost] : {std::pair{1L, 0UL}, {7L, 0UL}, {4096L, 0UL},
+                                                        {LONG(body.size()), 0UL}, {4096L, 5UL}}) {
+            SCOPED_TRACE(std::to_string(round) + " chunk " + std::to_string(chunk) + " short " +
+                         std::to_string(hostAnswersAtMost));
+            auto upload = NewUpload();
+            ASSERT_EQ(Start(upload.get()), S_OK);
+            ASSERT_EQ(Second(upload.get())->put_ReadChunkBytes(chunk), S_OK);
+            host.SetReadShape(ReadShape::Stream, hostAnswersAtMost);
+            const int readsBefore = host.Calls(HostStep::BinaryRead);
+            ASSERT_EQ(Post(upload.get(), type, body), S_OK);
+            EXPECT_LE(host.LastReadCount(), chunk);
+            const size_t perRead = hostAnswersAtMost ? std::min<size_t>(chunk, hostAnswersAtMost) : chunk;
+            EXPECT_LE(size_t(host.Calls(HostStep::BinaryRead) - readsBefore), (body.size() + perRead - 1) / perRead);
+            EXPECT_EQ(ReadForm(upload.get()), form);
+            std::vector<std::string> chunkedData;
+            for (const FileView& file : ReadFiles(upload.get())) chunkedData.push_back(FileBytes(file.tmpPath));
+            EXPECT_EQ(chunkedData, data);
+            host.SetReadShape(ReadShape::ByteArray);
+        }
+    }
+}
+
+// A body that ends before TotalBytes fails the chunked call and leaves
+// nothing; a limit stops the reading at once.
+TEST_F(SecondLayer, ChunkedReadingStopsAtAnEarlyEndAndAtALimit) {
+    auto upload = NewUpload();
+    ASSERT_EQ(Start(upload.get()), S_OK);
+    auto second = Second(upload.get());
+    ASSERT_EQ(second->put_ReadChunkBytes(16), S_OK);
+    host.SetReadShape(ReadShape::Stream);
+    const std::string body = Part("a", "1") + Part("f", std::string(100, 'z'), "f.txt") + kClosing;
+    host.SetTotalBytes(LONG(body.size()));
+    EXPECT_EQ(Post(upload.get(), kMultipart, body.substr(0, 90)), QOR_E_BODY_INCOMPLETE);
+    EXPECT_NE(TakeErrorInfo().description.find(L"ended after 90 of its"), std::wstring::npos);
+    EXPECT_EQ(TempFileCount(), 0u);
+    // The closing delimiter ends the parse before the missing bytes matter.
+    host.SetTotalBytes(LONG(body.size() + 10));
+    EXPECT_EQ(Post(upload.get(), kMultipart, body), S_OK);
+    EXPECT_EQ(ReadFiles(upload.get()).size(), 1u);
+    // Pairs run to the end of the body, so they miss them.
+    EXPECT_EQ(Post(upload.get(), kUrlEncoded, "x=1&y=2"), QOR_E_BODY_INCOMPLETE);
+    EXPECT_EQ(ReadForm(upload.get()).fields.size(), 2u) << "a and f from the call that succeeded";
+    EXPECT_EQ(TempFileCount(), 1u);
+    TakeErrorInfo();
+
+    // MaxParts 1 stops a body of 1000 pairs within the first chunks.
+    std::string pairs;
+    for (int i = 0; i < 1000; ++i) pairs += "k" + std::to_string(i) + "=v&";
+    host.SetTotalBytes(LONG(pairs.size()));
+    ASSERT_EQ(second->put_MaxParts(1), S_OK);
+    const int readsBefore = host.Calls(HostStep::BinaryRead);
+    EXPECT_EQ(Post(upload.get(), kUrlEncoded, pairs), QOR_E_TOO_MANY_PARTS);
+    EXPECT_LE(host.Calls(HostStep::BinaryRead) - readsBefore, 2);
+    TakeErrorInfo();
+}
+
+// Text from the client in the page's code page; temporary paths stay the
+// system's. Without CodePage (or with 0) the conversion is IQORUpload's.
+TEST_F(SecondLayer, CodePageConvertsWhatTheClientSent) {
+    const std::string body = Part("caf\xC3\xA9", "\xE6\x97\xA5\xFF") +
+                             Part("f", "data", "C:\\d\xC3\xA9j\xC3\xA0\\na\xC3\xAFve.txt",
+                                  "Content-Type: text/plain; name=\xC3\xA9\r\n") +
+                             kClosing;
+    const struct {
+        LONG codePage;
+        const wchar_t *name, *value, *fileName, *contentType;
+    } rows[] = {
+        {0, L"caf\u00C3\u00A9", L"\u00E6\u2014\u00A5\u00FF", L"na\u00C3\u00AFve.txt", L"text/plain; name=\u00C3\u00A9"},
+        {1252, L"caf\u00C3\u00A9", L"\u00E6\u2014\u00A5\u00FF", L"na\u00C3\u00AFve.txt", L"text/plain; name=\u00C3\u00A9"},
+        {65001, L"caf\u00E9", L"\u65E5\uFFFD", L"na\u00EFve.txt", L"text/plain; name=\u00E9"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.codePage);
+        auto upload = NewUpload();
+        ASSERT_EQ(Start(upload.get()), S_OK);
+        ASSERT_EQ(Second(upload.get())->put_CodePage(row.codePage), S_OK);
+        ASSERT_EQ(Post(upload.get(), kMultipart, body), S_OK);
+        const FormView form = ReadForm(upload.get());
+        ASSERT_EQ(form.fields.size(), 2u);
+        EXPECT_EQ(form.fields[0].first, row.name);
+        EXPECT_EQ(form.fields[0].second, std::vector<std::wstring>{row.value});
+        const auto infos = FileInfos(upload.get());
+        ASSERT_EQ(infos.size(), 1u);
+        EXPECT_EQ(Read(infos[0].get(), &IQORFileInfo2::get_FileName), row.fileName);
+        EXPECT_EQ(Read(infos[0].get(), &IQORFileInfo2::get_ContentType), row.contentType);
+        EXPECT_TRUE(FileExists(Read(infos[0].get(), &IQORFileInfo2::get_TmpPath)));
+    }
+}
+
+// SaveAs writes a copy beside nothing partial, refuses what it must, and
+// works only while the upload object keeps the temporary file.
+TEST_F(SecondLayer, SaveAsCopiesTheFileAndNeverLeavesAPartialOne) {
+    const std::wstring out = TempDirectory() + L"\\saved";
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    const std::string data(20000, 'd');
+    ComPtr<IQORFileInfo2> info;
+    {
+        auto upload = NewUpload();
+        ASSERT_EQ(Start(upload.get()), S_OK);
+        ASSERT_EQ(Post(upload.get(), kMultipart, Part("f", data, "../../etc/x.bin") + kClosing), S_OK);
+        info = FileInfos(upload.get()).at(0);
+        const std::wstring target = out + L"\\" + Read(info.get(), &IQORFileInfo2::get_FileName);
+        EXPECT_EQ(target, out + L"\\x.bin");
+
+        EXPECT_EQ(info->SaveAs(UniqueBstr(SysAllocString(target.c_str())).get(), VARIANT_FALSE), S_OK);
+        EXPECT_EQ(FileBytes(target), data);
+        // Again, by name as a script calls it, with overwrite omitted: refused.
+        NamedCall again = CallByName(info.get(), L"SaveAs", DISPATCH_METHOD, {*Text(target).get()});
+        EXPECT_EQ(again.scode, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+        EXPECT_NE(again.description.find(target), std::wstring::npos) << again.description;
+        WriteFileBytes(target, "older");
+        UniqueVariant yes;
+        V_VT(yes.get()) = VT_BOOL;
+        V_BOOL(yes.get()) = VARIANT_TRUE;
+        EXPECT_EQ(CallByName(info.get(), L"SaveAs", DISPATCH_METHOD, {*Text(target).get(), *yes.get()}).hr, S_OK);
+        EXPECT_EQ(FileBytes(target), data);
+        EXPECT_EQ(info->SaveAs(UniqueBstr(SysAllocString((out + L"\\second.bin").c_str())).get(), VARIANT_FALSE), S_OK);
+
+        const std::wstring missing = out + L"\\no\\such\\dir\\x.bin";
+        EXPECT_EQ(HRESULT_FACILITY(info->SaveAs(UniqueBstr(SysAllocString(missing.c_str())).get(), VARIANT_TRUE)),
+                  FACILITY_WIN32);
+        EXPECT_NE(TakeErrorInfo().description.find(missing), std::wstring::npos);
+        EXPECT_EQ(info->SaveAs(UniqueBstr(SysAllocString(L"")).get(), VARIANT_TRUE), E_INVALIDARG);
+        EXPECT_EQ(FilesIn(out), 2u) << "x.bin and second.bin, and no temporary copy";
+    }
+    // The upload object is gone, and its temporary file with it.
+    EXPECT_EQ(info->SaveAs(UniqueBstr(SysAllocString((out + L"\\late.bin").c_str())).get(), VARIANT_TRUE),
+              QOR_E_UPLOAD_GONE);
+    EXPECT_NE(TakeErrorInfo().description.find(L"gone"), std::wstring::npos);
+    EXPECT_EQ(FilesIn(out), 2u);
+    for (const wchar_t* name : {L"x.bin", L"second.bin"}) DeleteFileW((out + L"\\" + name).c_str());
+    RemoveDirectoryW(out.c_str());
+}
+
+}  // namespace
+}  // namespace upload_test
