@@ -74,6 +74,11 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
 
 std::string Utf8(std::wstring_view text) { return Narrow(text, CP_UTF8); }
 
+// The page's content type with its charset, in whichever order the page set them.
+std::string ContentTypeHeader(const PageResponse& page) {
+    return page.charset.empty() ? page.contentType : page.contentType + "; charset=" + page.charset;
+}
+
 void Log(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
@@ -275,9 +280,10 @@ HttpResponse HttpServer::Handle(PageRequest& request) {
 HttpResponse HttpServer::RunPage(PageRequest& request) {
     std::string source;
     if (!ReadFileBytes(request.physicalPath, source)) return Simple("403 Forbidden", "The page cannot be read.");
-    const CompiledPage compiled = CompilePage(source);
+    const CompiledPage compiled = CompilePage(source, [](unsigned codePage) { return IsValidCodePage(codePage) != 0; });
     ScriptError error;
     auto state = std::make_shared<PageState>();
+    if (compiled.codePage) state->response.codePage = compiled.codePage;
     if (compiled.error.empty()) {
         state->request = std::move(request);
         pool_.Run([&](PageRunner& runner) {
@@ -314,7 +320,7 @@ HttpResponse HttpServer::RunPage(PageRequest& request) {
     }
     PageResponse& page = state->response;
     response.status = page.status;
-    response.contentType = page.contentType;
+    response.contentType = ContentTypeHeader(page);
     response.headers = std::move(page.headers);
     response.body = std::move(page.body);
     return response;

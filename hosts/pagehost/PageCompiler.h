@@ -1,8 +1,9 @@
 #pragma once
 // Turns an .asp page into one VBScript program: literal text becomes
 // Response.Write calls, <% code %> is copied as it stands and <%= expression %>
-// writes the expression's value. Works on bytes; the caller chooses the code
-// page in which the program is handed to the script engine.
+// writes the expression's value. Works on bytes; the caller hands the program
+// to the script engine in the code page that the page's directive names (its
+// own default when there is none).
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,11 @@ struct CompiledPage {
     // For each line of the script (0-based), the page line (1-based) it came
     // from, so that script errors point into the page.
     std::vector<int> pageLines;
-    // Set when the page cannot be compiled (an unclosed <%), with its line.
+    // From <%@ CodePage=N %>: the page's bytes are in code page N, and its
+    // answer starts out in it. 0 when the page names no code page.
+    unsigned codePage = 0;
+    // Set when the page cannot be compiled (an unclosed <%, a directive that
+    // is not first or names no usable code page), with its line.
     std::string error;
     int errorLine = 0;
 
@@ -24,7 +29,12 @@ struct CompiledPage {
     }
 };
 
-CompiledPage CompilePage(std::string_view page);
+// Whether the platform can convert text from and to a code page; the
+// compiler itself knows none.
+using CodePageKnown = bool (*)(unsigned codePage);
+
+// Without `known`, any code page number from 1 to 65535 is taken.
+CompiledPage CompilePage(std::string_view page, CodePageKnown known = nullptr);
 
 // A VBScript expression whose value is exactly `text` (quotes doubled, line
 // breaks and other control characters as constants).

@@ -364,6 +364,8 @@ HRESULT ResponseObject::Call(DISPID id, WORD flags, const CallArgs& args, VARIAN
     case 2:  // ContentType
         if (!put) return ReturnText(result, Widen(response.contentType));
         if (FAILED(hr = ArgText(args[0], text))) return hr;
+        if (text.find_first_of(L"\r\n") != std::wstring::npos)
+            return Fail(E_INVALIDARG, L"A content type cannot span lines");
         response.contentType = Narrow(text);
         return S_OK;
     case 3: {  // Status: "NNN Reason"
@@ -436,12 +438,13 @@ HRESULT ResponseObject::Call(DISPID id, WORD flags, const CallArgs& args, VARIAN
         }
         return S_OK;
     }
-    case 10: {  // Charset: added to the content type
-        if (!put) return DISP_E_MEMBERNOTFOUND;
+    case 10:  // Charset: the host adds it to the answer's Content-Type
+        if (!put) return ReturnText(result, Widen(response.charset));
         if (FAILED(hr = ArgText(args[0], text))) return hr;
-        response.contentType += "; charset=" + Narrow(text);
+        if (text.find_first_of(L"\r\n;") != std::wstring::npos)
+            return Fail(E_INVALIDARG, L"A charset is one name, such as \"utf-8\"");
+        response.charset = Narrow(text);
         return S_OK;
-    }
     default:
         return DISP_E_MEMBERNOTFOUND;
     }

@@ -144,7 +144,8 @@ ScriptError PageRunner::Run(const CompiledPage& page, const SharedPage& state) {
     for (const wchar_t* name : {L"Request", L"Response", L"Server"})
         if (FAILED(hr = engine->AddNamedItem(name, SCRIPTITEM_ISVISIBLE))) return HostFailure(hr, L"Cannot add the page objects");
 
-    const std::wstring text = Widen(page.script);
+    // The script holds the page's bytes: they are in the directive's code page.
+    const std::wstring text = Widen(page.script, page.codePage ? page.codePage : CP_ACP);
     EXCEPINFO info{};
     hr = parser->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, 0, 0, nullptr, &info);
     SysFreeString(info.bstrDescription);

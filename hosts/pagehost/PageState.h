@@ -23,11 +23,13 @@ struct PageRequest {
 
 struct PageResponse {
     std::string status = "200 OK";
-    std::string contentType = "text/html";
+    std::string contentType = "text/html";  // as the page set it, without the charset
+    std::string charset;                    // Response.Charset; empty when not set
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    // Response.Write converts text to bytes in this code page: the ANSI one by
-    // default, so that text which arrived as bytes goes back out unchanged.
+    // Response.Write converts text to bytes in this code page: the page's
+    // directive's, else the ANSI one, so that text which arrived as bytes
+    // goes back out unchanged.
     UINT codePage = CP_ACP;
 };
 

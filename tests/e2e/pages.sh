@@ -30,6 +30,23 @@ expect_has "HTMLEncode" "$answer" "html=&lt;a href=&quot;x&quot;&gt;Tom &amp; &#
 expect_has "URLEncode" "$answer" "url=a+b%26c%2Fd"
 expect_has "MapPath" "$answer" "map=$(winpath "$STATE/site")\\sub\\file.txt"
 expect_has "page ran to its end" "$answer" "done"
+# Without a CodePage directive the page's bytes are ANSI text and go out as they came.
+expect_has "no directive: bytes unchanged" "$answer" "ansi=é 2 codepage=1252 charset=[]"
+content_type() { curl -sS --max-time 120 -o /dev/null -D - "$1" | tr -d '\r' | grep -i '^Content-Type:'; }
+expect_eq "no charset" "Content-Type: text/plain" "$(content_type "$BASE/basics.asp")"
+
+# A page saved as UTF-8 says so in its directive: its text and script are read
+# as UTF-8 and written in it, until Response.CodePage changes the writes after
+# it. Charset set twice, then ContentType: one charset parameter all the same.
+hex() { od -An -tx1 -v | tr -d ' \n'; }
+expect_eq "UTF-8 page bytes" \
+  "$(printf 'literal=\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac\nexpression=caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac 2\ncodepage=65001 charset=utf-8\nafter=caf\xe9\n' | hex)" \
+  "$(curl -sS --max-time 120 "$BASE/utf8.asp" | hex)"
+expect_eq "UTF-8 page type" "Content-Type: text/plain; charset=utf-8" "$(content_type "$BASE/utf8.asp")"
+answer=$(fetch "$BASE/bad-codepage.asp")
+expect_eq "unknown code page status" 500 "$(status_of "$answer")"
+expect_has "unknown code page explained" "$answer" "CodePage=12345 is not a code page"
+expect_has "unknown code page line" "$answer" "/bad-codepage.asp, line 1"
 
 # ... and on a POST: the body comes back through BinaryRead byte for byte.
 body=$'line one\r\nbytes \x01\x7f\xc3\xa9 end'

@@ -89,3 +89,54 @@ TEST(PageCompiler, EmptyPagesAndBlocks) {
     EXPECT_EQ(Lines(page.script), (std::vector<std::string>{"Response.Write \"a\"", "", "Response.Write \"b\""}));
     EXPECT_EQ(Lines(CompilePage("<%=%>").script), std::vector<std::string>{"Response.Write ()"});
 }
+
+namespace {
+
+bool KnownCodePage(unsigned codePage) { return codePage == 65001 || codePage == 1252 || codePage == 932; }
+
+struct DirectiveRow {
+    const char* page;
+    unsigned codePage;
+    const char* error;  // a part of the error text; nullptr when the page compiles
+    int errorLine;
+};
+
+}  // namespace
+
+TEST(PageCompiler, CodePageDirectiveFormsAndFaults) {
+    const DirectiveRow rows[] = {
+        {"<%@ Language=\"VBScript\" CodePage=65001 %>x", 65001, nullptr, 0},
+        {"<%@ CODEPAGE=\"65001\" LANGUAGE=VBScript %>x", 65001, nullptr, 0},
+        {"\r\n <%@codepage = '932'%>x", 932, nullptr, 0},
+        {"<%@ Language = \"VBScript\"\r\n   CodePage\t=\t1252 %>x", 1252, nullptr, 0},
+        {"<%@ LANGUAGE=\"VBSCRIPT\" %>x", 0, nullptr, 0},
+        {"<%@ Language=JScript %>x", 0, nullptr, 0},
+        {"<p>x</p><% y = 1 %>", 0, nullptr, 0},
+        {"<%@ CodePage=utf-8 %>", 0, "needs a code page number", 1},
+        {"<%@ CodePage=\"\" %>", 0, "needs a code page number", 1},
+        {"<%@ CodePage %>", 0, "needs a code page number", 1},
+        {"<%@ CodePage=\"65001 %>", 0, "needs a code page number", 1},
+        {"<%@ CodePage=0 %>", 0, "needs a code page number", 1},
+        {"<%@ CodePage=65536 %>", 0, "needs a code page number", 1},
+        {"<%@ CodePage=-1 %>", 0, "needs a code page number", 1},
+        {"<%@ CodePage=4294967297 %>", 0, "needs a code page number", 1},
+        {"\n<%@ CodePage=12345 %>", 0, "CodePage=12345 is not a code page", 2},
+        {"x\n<%@ CodePage=65001 %>", 0, "must come before", 2},
+        {"<% y = 1 %><%@ Language=VBScript %>", 0, "must come before", 1},
+    };
+    for (const DirectiveRow& row : rows) {
+        SCOPED_TRACE(row.page);
+        const CompiledPage page = CompilePage(row.page, KnownCodePage);
+        EXPECT_EQ(page.codePage, row.codePage);
+        if (!row.error) {
+            EXPECT_EQ(page.error, "");
+            EXPECT_FALSE(page.script.empty());
+            continue;
+        }
+        EXPECT_NE(page.error.find(row.error), std::string::npos) << page.error;
+        EXPECT_EQ(page.errorLine, row.errorLine);
+        EXPECT_TRUE(page.script.empty());
+    }
+    // Without the platform's word, any number of the range is taken.
+    EXPECT_EQ(CompilePage("<%@ CodePage=12345 %>").codePage, 12345u);
+}

@@ -12,6 +12,7 @@ html=<%= Server.HTMLEncode("<a href=""x"">Tom & 'Jerry'</a>") %>
 url=<%= Server.URLEncode("a b&c/d") %>
 map=<%= Server.MapPath("/sub/file.txt") %>
 total=<%= Request.TotalBytes %>
+ansi=é <%= Len("é") %> codepage=<%= Response.CodePage %> charset=[<%= Response.Charset %>]
 <% If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
     Dim body, count
     count = Request.TotalBytes

@@ -1,0 +1,2 @@
+<%@ Language="VBScript" CodePage=12345 %>
+not reached
