@@ -2,8 +2,6 @@
 
 #include <asptlb.h>
 
-#include <algorithm>
-#include <cstring>
 
 #include "uploadLib.h"
 
@@ -25,35 +23,14 @@ HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept {
     return S_OK;
 }
 
-namespace {
-// The get buffer in front of the chunks: large enough for bulk parsing,
-// small beside any chunk worth asking for.
-constexpr uint32_t kGetBufferSize = 65536;
-}  // namespace
-
 ChunkedRequestInput::ChunkedRequestInput(IRequest& request, LONG total, LONG chunk)
-    : request_(request), total_(total > 0 ? static_cast<uint32_t>(total) : 0),
-      chunk_(chunk > 0 ? static_cast<uint32_t>(chunk) : 1) {
-    SetBuffer(std::min(chunk_, kGetBufferSize));
-}
+    : ChunkedInput(total > 0 ? static_cast<uint32_t>(total) : 0, chunk > 0 ? static_cast<uint32_t>(chunk) : 1),
+      request_(request) {}
 
-uint32_t ChunkedRequestInput::RawRead(unsigned char* destination, uint32_t count) {
-    if (taken_ == held_) {
-        if (received_ >= total_) return 0;
-        ReadChunk();
-    }
-    const uint32_t n = std::min(count, held_ - taken_);
-    std::memcpy(destination, data_->bytes() + taken_, n);
-    taken_ += n;
-    return n;
-}
-
-void ChunkedRequestInput::ReadChunk() {
+uint32_t ChunkedRequestInput::ReadChunk(uint32_t ask, const unsigned char*& bytes) {
     // The last chunk goes before the next is asked for.
     data_.reset();
     answer_.reset();
-    held_ = taken_ = 0;
-    const uint32_t ask = std::min(chunk_, total_ - received_);
     HRESULT hr;
     {
         UniqueVariant count;
@@ -62,22 +39,23 @@ void ChunkedRequestInput::ReadChunk() {
         hr = request_.BinaryRead(count.get(), answer_.put());
     }  // whatever the host wrote back into the count is not used
     if (FAILED(hr)) throw BodyReadFailure{kNoBinaryRead, hr};
-    SAFEARRAY* bytes = nullptr;
-    if (FAILED(hr = ByteArrayOf(*answer_.get(), &bytes))) throw BodyReadFailure{kNoBinaryRead, hr};
-    // A host never gives more than asked, and nothing past its array is read.
-    const uint32_t n = bytes ? std::min<uint32_t>(bytes->rgsabound[0].cElements, ask) : 0;
-    if (n == 0)
-        throw BodyReadFailure{"The request body ended after " + std::to_string(received_) + " of its " +
-                                  std::to_string(total_) + " bytes",
-                              QOR_E_BODY_INCOMPLETE};
-    data_.emplace(bytes);
-    if (FAILED(data_->result())) {
-        hr = data_->result();
+    SAFEARRAY* array = nullptr;
+    if (FAILED(hr = ByteArrayOf(*answer_.get(), &array))) throw BodyReadFailure{kNoBinaryRead, hr};
+    const uint32_t n = array ? array->rgsabound[0].cElements : 0;
+    if (n == 0) return 0;
+    data_.emplace(array);
+    if (FAILED(hr = data_->result())) {
         data_.reset();
         throw BodyReadFailure{kNoBinaryRead, hr};
     }
-    held_ = n;
-    received_ += n;
+    bytes = data_->bytes();
+    return n;
+}
+
+void ChunkedRequestInput::EndedEarly(uint32_t received, uint32_t total) {
+    throw BodyReadFailure{"The request body ended after " + std::to_string(received) + " of its " +
+                              std::to_string(total) + " bytes",
+                          QOR_E_BODY_INCOMPLETE};
 }
 
 }  // namespace qor

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "InputBuffer.h"
+#include "ChunkedInput.h"
 #include "automation/ComHolders.h"
 
 struct IRequest;
@@ -45,33 +45,23 @@ private:
     HRESULT result_;
 };
 
-// The body of `total` bytes, asked of the host in chunks of at most `chunk`
-// bytes, each asked for only when the parse has used up the one before, so
-// that no more than one chunk is held at a time. A host may answer a chunk
-// with fewer bytes than asked: the reader goes on with what came and asks for
-// the rest. An answer with no bytes before `total` is reached means the body
-// ended early, and raises BodyReadFailure (QOR_E_BODY_INCOMPLETE), as does a
-// failed or malformed answer.
-class ChunkedRequestInput final : public InputBuffer {
+// The body of `total` bytes, asked of the host through BinaryRead in chunks
+// of at most `chunk` bytes (see ChunkedInput). A body that ends early, and a
+// failed or malformed answer, raise BodyReadFailure; the first carries
+// QOR_E_BODY_INCOMPLETE.
+class ChunkedRequestInput final : public ChunkedInput {
 public:
     ChunkedRequestInput(IRequest& request, LONG total, LONG chunk);
 
 protected:
-    uint32_t RawRead(unsigned char* destination, uint32_t count) override;
-    void RawSeek(uint32_t) override {}
+    uint32_t ReadChunk(uint32_t count, const unsigned char*& bytes) override;
+    [[noreturn]] void EndedEarly(uint32_t received, uint32_t total) override;
 
 private:
-    void ReadChunk();
-
     IRequest& request_;
-    const uint32_t total_;
-    const uint32_t chunk_;
-    uint32_t received_ = 0;
-    // The chunk being read: the host's answer, its locked bytes, and how many
-    // of them are held and taken.
+    // The host's answer for the chunk being read, and its locked bytes.
     UniqueVariant answer_;
     std::optional<ArrayData> data_;
-    uint32_t held_ = 0, taken_ = 0;
 };
 
 }  // namespace qor
