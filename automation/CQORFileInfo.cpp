@@ -2,6 +2,7 @@
 
 #include "automation/ReportError.h"
 
+#include <new>
 #include <string>
 
 namespace qor {
@@ -39,8 +40,10 @@ HRESULT SaveFailure(std::wstring_view path, DWORD error) noexcept {
         const std::wstring description =
             L"Can't save the uploaded file to " + std::wstring(path) + L": " + SystemMessage(error);
         return ReportErrorW(description.c_str(), HRESULT_FROM_WIN32(error), GUID_NULL);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
 }
 
@@ -126,8 +129,10 @@ HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
             return SaveFailure(destination, error);
         }
         return S_OK;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
 }
 

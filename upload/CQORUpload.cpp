@@ -53,23 +53,23 @@ UniqueVariant TextVariant(const ByteString& text, UINT codePage) {
     return BstrVariant(ToAutomationString(text.Text(), codePage));
 }
 
-std::string WithValue(const char* text, LONG value) { return text + std::to_string(value) + ")"; }
-
 // What a script sees when the body goes past a limit: the limit, its value,
-// and the limit's own code.
-HRESULT ReportLimit(const ParseLimitExceeded& limit) {
-    switch (limit.Which()) {
-    case ParseLimitExceeded::Limit::FileBytes:
-        return Report(WithValue("An uploaded file is larger than MaxFileBytes (", limit.Value()).c_str(),
-                      QOR_E_FILE_TOO_LARGE);
-    case ParseLimitExceeded::Limit::Files:
-        return Report(WithValue("The request holds more files than MaxFiles (", limit.Value()).c_str(),
-                      QOR_E_TOO_MANY_FILES);
-    case ParseLimitExceeded::Limit::Parts:
-        return Report(WithValue("The request holds more values than MaxParts (", limit.Value()).c_str(),
-                      QOR_E_TOO_MANY_PARTS);
-    }
-    return Report(kBodyNotParsed, E_UNEXPECTED);
+// and the limit's own code. Without memory for the number, the limit's name
+// alone.
+HRESULT ReportLimit(const ParseLimitExceeded& limit) noexcept {
+    struct Text {
+        const char* prefix;
+        HRESULT code;
+    };
+    static constexpr Text kTexts[] = {  // in the order of ParseLimitExceeded::Limit
+        {"An uploaded file is larger than MaxFileBytes", QOR_E_FILE_TOO_LARGE},
+        {"The request holds more files than MaxFiles", QOR_E_TOO_MANY_FILES},
+        {"The request holds more values than MaxParts", QOR_E_TOO_MANY_PARTS},
+    };
+    const Text& text = kTexts[static_cast<int>(limit.Which())];
+    char description[96];
+    wsprintfA(description, "%s (%lu)", text.prefix, static_cast<unsigned long>(limit.Value()));
+    return Report(description, text.code);
 }
 
 }  // namespace
@@ -216,10 +216,12 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
     hr = request->get_TotalBytes(&total);
     if (FAILED(hr)) return Report(kNoTotalBytes, hr);
     // An oversized body is refused before any of it is read.
-    if (maxTotalBytes_ != 0 && total > maxTotalBytes_)
-        return Report(("The request body of " + std::to_string(total) + " bytes is larger than MaxTotalBytes (" +
-                       std::to_string(maxTotalBytes_) + ")").c_str(),
-                      QOR_E_BODY_TOO_LARGE);
+    if (maxTotalBytes_ != 0 && total > maxTotalBytes_) {
+        char description[96];
+        wsprintfA(description, "The request body of %ld bytes is larger than MaxTotalBytes (%ld)",
+                  static_cast<long>(total), static_cast<long>(maxTotalBytes_));
+        return Report(description, QOR_E_BODY_TOO_LARGE);
+    }
 
     // Characters without a mapping become the code page's default character;
     // text that does not convert at all counts as no content type.
