@@ -1,19 +1,18 @@
 #include "FileHandles.h"
 
 #include <cstdlib>
-#include <memory>
 
 #include "ByteString.h"
 #include "RuntimeFiles.h"
+#include "UniqueAny.h"
 #include "XAlarm.h"
 
 namespace {
 
 constexpr int kTemporaryNameAttempts = 16;
 
-struct FreeName {
-    void operator()(char* name) const { std::free(name); }
-};
+// A name the C runtime allocated.
+using UniqueName = UniqueAny<char*, [](char* name) { std::free(name); }>;
 
 // Seeks to the end of a just-opened file; a failed seek closes it again so
 // that the alarm leaves no descriptor behind.
@@ -67,8 +66,8 @@ int CreateTemporaryFileHandle(ByteString& path) {
     constexpr int flags =
         rt::kWriteOnly | rt::kBinary | rt::kCreate | rt::kExclusive | rt::kNoFollow | rt::kCloseOnExec;
     for (int attempt = 1;; ++attempt) {
-        const std::unique_ptr<char, FreeName> name(rt::TempName());
-        if (name == nullptr) throw XFileAlarm("Unable to create file", nullptr);
+        const UniqueName name(rt::TempName());
+        if (!name) throw XFileAlarm("Unable to create file", nullptr);
         path.Assign(name.get());
         const int fd = rt::Open(path.Text(), flags, rt::kOwnerReadWrite);
         if (fd != -1) return fd;
