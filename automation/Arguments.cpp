@@ -1,6 +1,6 @@
 #include "automation/Arguments.h"
 
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 #include "support/Utf8.h"
 
 #include <cstring>

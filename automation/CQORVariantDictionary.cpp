@@ -1,7 +1,7 @@
 #include "automation/CQORVariantDictionary.h"
 
 #include "automation/Arguments.h"
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 #include "automation/CQORVariantEnum.h"
 #include "automation/VariantOps.h"
 

@@ -4,7 +4,7 @@
 // lock for as long as the object lives.
 #include <windows.h>
 
-#include "server/Module.h"
+#include "com/Module.h"
 
 namespace qor {
 

@@ -1,7 +1,8 @@
 #include "automation/DualDispatch.h"
 
 #include "automation/ComHolders.h"
-#include "server/Module.h"
+#include "com/Failure.h"
+#include "com/Module.h"
 #include "uploadLib.h"
 
 #include <cwchar>
@@ -27,23 +28,16 @@ namespace {
 DispatchTypeInfo* loadedEntries = nullptr;  // guarded by the module's critical section
 
 HRESULT CollectMemberNames(ITypeInfo* info, std::vector<std::pair<std::wstring, DISPID>>& names) {
-    TYPEATTR* attr = nullptr;
-    HRESULT hr = info->GetTypeAttr(&attr);
-    if (FAILED(hr)) return hr;
-    WORD funcCount = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
-    for (WORD i = 0; i < funcCount; ++i) {
-        FUNCDESC* func = nullptr;
-        hr = info->GetFuncDesc(i, &func);
-        if (FAILED(hr)) return hr;
-        MEMBERID id = func->memid;
-        bool callable = !(func->wFuncFlags & FUNCFLAG_FRESTRICTED);
-        info->ReleaseFuncDesc(func);
-        if (!callable) continue;
+    UniqueTypeAttr attr;
+    RETURN_IF_FAILED(GetTypeAttr(info, attr));
+    for (WORD i = 0; i < attr.get()->cFuncs; ++i) {
+        UniqueFuncDesc func;
+        RETURN_IF_FAILED(GetFuncDesc(info, i, func));
+        const MEMBERID id = func.get()->memid;
+        if (func.get()->wFuncFlags & FUNCFLAG_FRESTRICTED) continue;
         UniqueBstr name;
         UINT nameCount = 0;
-        hr = info->GetNames(id, name.put(), 1, &nameCount);
-        if (FAILED(hr)) return hr;
+        RETURN_IF_FAILED(info->GetNames(id, name.put(), 1, &nameCount));
         if (nameCount == 1 && name.get()) names.emplace_back(std::wstring(name.get(), name.length()), id);
     }
     return S_OK;
@@ -56,13 +50,10 @@ HRESULT LoadEntry(DispatchTypeInfoSlot& slot, REFIID iid, LCID lcid, DispatchTyp
         return S_OK;
     }
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadRegTypeLib(LIBID_uploadLib, 2, 0, lcid, library.put());
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(LoadRegTypeLib(LIBID_uploadLib, 2, 0, lcid, library.put()));
     auto entry = std::make_unique<DispatchTypeInfo>();
-    hr = library->GetTypeInfoOfGuid(iid, entry->typeInfo.put());
-    if (FAILED(hr)) return hr;
-    hr = CollectMemberNames(entry->typeInfo.get(), entry->names);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(library->GetTypeInfoOfGuid(iid, entry->typeInfo.put()));
+    RETURN_IF_FAILED(CollectMemberNames(entry->typeInfo.get(), entry->names));
     entry->slot = &slot;
     entry->next = loadedEntries;
     loadedEntries = entry.get();
@@ -87,8 +78,7 @@ HRESULT DispatchGetTypeInfo(DispatchTypeInfoSlot& slot, REFIID iid, LCID lcid, I
     if (!out) return E_POINTER;
     *out = nullptr;
     DispatchTypeInfo* entry = nullptr;
-    HRESULT hr = Entry(slot, iid, lcid, &entry);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(Entry(slot, iid, lcid, &entry));
     return entry->typeInfo.copy_to(out);
 }
 
@@ -97,8 +87,7 @@ HRESULT DispatchGetIDsOfNames(DispatchTypeInfoSlot& slot, REFIID iid, REFIID rii
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids) return E_POINTER;
     DispatchTypeInfo* entry = nullptr;
-    HRESULT hr = Entry(slot, iid, lcid, &entry);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(Entry(slot, iid, lcid, &entry));
     // Scripts nearly always spell a name as declared; the type information
     // (which ignores case) answers the rest and asks for parameter names.
     if (nameCount == 1 && names[0]) {
@@ -117,9 +106,8 @@ HRESULT DispatchInvoke(DispatchTypeInfoSlot& slot, REFIID iid, IUnknown* self, D
                        UINT* argError) noexcept {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     DispatchTypeInfo* entry = nullptr;
-    HRESULT hr = Entry(slot, iid, lcid, &entry);
-    if (FAILED(hr)) return hr;
-    hr = entry->typeInfo->Invoke(self, id, flags, params, result, exception, argError);
+    RETURN_IF_FAILED(Entry(slot, iid, lcid, &entry));
+    HRESULT hr = entry->typeInfo->Invoke(self, id, flags, params, result, exception, argError);
     // Some script engines call property getters as plain methods; serve them
     // as the getters they are.
     if (hr == DISP_E_MEMBERNOTFOUND && flags == DISPATCH_METHOD)

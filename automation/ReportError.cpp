@@ -1,6 +1,6 @@
 #include "ReportError.h"
 
-#include "ComHolders.h"
+#include "com/ComHolders.h"
 #include "ThreadCodePage.h"
 #include "uploadLib.h"
 
@@ -8,10 +8,6 @@
 #include <string>
 
 namespace {
-
-struct CoTaskMemFreer {
-    void operator()(wchar_t* p) const { CoTaskMemFree(p); }
-};
 
 // Best effort: a failure here leaves the thread's error information as it was
 // (or without a source) and does not change what the method returns.
@@ -21,10 +17,8 @@ void InstallErrorInfo(const wchar_t* description, REFIID iid) {
     create->SetGUID(iid);
 
     // The source is the versioned ProgID that registration wrote for the class.
-    LPOLESTR rawProgId = nullptr;
-    const HRESULT lookup = ProgIDFromCLSID(CLSID_CQORUpload, &rawProgId);
-    std::unique_ptr<wchar_t, CoTaskMemFreer> progId(rawProgId);
-    if (SUCCEEDED(lookup) && progId) create->SetSource(progId.get());
+    UniqueCoTaskString progId;
+    if (SUCCEEDED(ProgIDFromCLSID(CLSID_CQORUpload, progId.put())) && progId) create->SetSource(progId.get());
 
     create->SetDescription(const_cast<LPOLESTR>(description));
 

@@ -1,6 +1,6 @@
 #include "automation/VariantArray.h"
 
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 #include "automation/ComHolders.h"
 #include "automation/VariantOps.h"
 

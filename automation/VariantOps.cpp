@@ -1,6 +1,6 @@
 #include "automation/VariantOps.h"
 
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 
 namespace qor {
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "automation/ComHolders.h"
-#include "server/Module.h"
+#include "com/Module.h"
 #include "upload/UploadFactory.h"
 #include "uploadLib.h"
 

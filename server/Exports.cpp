@@ -4,7 +4,7 @@
 
 #include "automation/DualDispatch.h"
 #include "server/ClassObject.h"
-#include "server/Module.h"
+#include "com/Module.h"
 #include "server/SelfRegistration.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {

@@ -1,21 +1,11 @@
 #include "RegistryScript.h"
+#include "com/Failure.h"
+
+#include "com/ComHolders.h"
 
 namespace {
 
 HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
-
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    ~KeyHandle() { if (h_) RegCloseKey(h_); }
-    HKEY get() const { return h_; }
-    HKEY* put() { return &h_; }
-
-private:
-    HKEY h_ = nullptr;
-};
 
 bool IsValidName(const std::wstring& name) { return !name.empty() && name.find(L'\\') == std::wstring::npos; }
 
@@ -68,7 +58,7 @@ HRESULT PruneUnscripted(HKEY handle, const RegistryKey& key) {
 HRESULT WriteKey(HKEY parent, const RegistryKey& key, bool exact) {
     if (!IsValidName(key.name)) return DISP_E_EXCEPTION;
     exact = exact || key.lifetime == RegistryKey::Lifetime::ForceRemove;
-    KeyHandle handle;
+    UniqueRegKey handle;
     if (HRESULT hr = FromWin32(RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                                KEY_READ | KEY_WRITE, nullptr, handle.put(), nullptr));
         FAILED(hr))
@@ -81,19 +71,19 @@ HRESULT WriteKey(HKEY parent, const RegistryKey& key, bool exact) {
             return hr;
     }
     for (const RegistryKey& subkey : key.subkeys)
-        if (HRESULT hr = WriteKey(handle.get(), subkey, exact); FAILED(hr)) return hr;
+        RETURN_IF_FAILED(WriteKey(handle.get(), subkey, exact));
     return exact ? PruneUnscripted(handle.get(), key) : S_OK;
 }
 
 HRESULT RemoveKey(HKEY parent, const RegistryKey& key) {
     if (!IsValidName(key.name)) return DISP_E_EXCEPTION;
-    KeyHandle handle;
+    UniqueRegKey handle;
     LONG opened = RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ | KEY_WRITE, handle.put());
     if (opened == ERROR_FILE_NOT_FOUND) return S_OK;  // nothing of it or below it to remove
-    if (HRESULT hr = FromWin32(opened); FAILED(hr)) return hr;
+    RETURN_IF_FAILED(FromWin32(opened));
 
     for (const RegistryKey& subkey : key.subkeys)
-        if (HRESULT hr = RemoveKey(handle.get(), subkey); FAILED(hr)) return hr;
+        RETURN_IF_FAILED(RemoveKey(handle.get(), subkey));
     for (const RegistryValue& value : key.values) {
         if (value.name.empty()) continue;  // the default value goes with its key
         LONG deleted = RegDeleteValueW(handle.get(), value.name.c_str());
@@ -126,6 +116,6 @@ HRESULT RegisterScript(HKEY root, const std::vector<RegistryKey>& script) {
 
 HRESULT UnregisterScript(HKEY root, const std::vector<RegistryKey>& script) {
     for (const RegistryKey& key : script)
-        if (HRESULT hr = RemoveKey(root, key); FAILED(hr)) return hr;
+        RETURN_IF_FAILED(RemoveKey(root, key));
     return S_OK;
 }

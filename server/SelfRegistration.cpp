@@ -1,4 +1,5 @@
 #include "SelfRegistration.h"
+#include "com/Failure.h"
 
 #include <oleauto.h>
 
@@ -43,7 +44,7 @@ HRESULT LoadModuleTypeLib(const std::wstring& modulePath, ComPtr<ITypeLib>& lib,
 HRESULT RegisterTypeLibrary(const std::wstring& modulePath) {
     ComPtr<ITypeLib> lib;
     std::wstring loadedFrom;
-    if (HRESULT hr = LoadModuleTypeLib(modulePath, lib, loadedFrom); FAILED(hr)) return hr;
+    RETURN_IF_FAILED(LoadModuleTypeLib(modulePath, lib, loadedFrom));
     std::wstring helpDirectory = loadedFrom.substr(0, loadedFrom.find_last_of(L"\\/") + 1);
     return RegisterTypeLib(lib.get(), loadedFrom.data(), helpDirectory.data());
 }
@@ -51,11 +52,11 @@ HRESULT RegisterTypeLibrary(const std::wstring& modulePath) {
 HRESULT UnregisterTypeLibrary(const std::wstring& modulePath) {
     ComPtr<ITypeLib> lib;
     std::wstring loadedFrom;
-    if (HRESULT hr = LoadModuleTypeLib(modulePath, lib, loadedFrom); FAILED(hr)) return hr;
-    TLIBATTR* attributes = nullptr;
-    if (HRESULT hr = lib->GetLibAttr(&attributes); FAILED(hr)) return hr;
-    const TLIBATTR copy = *attributes;
-    lib->ReleaseTLibAttr(attributes);
+    RETURN_IF_FAILED(LoadModuleTypeLib(modulePath, lib, loadedFrom));
+    UniqueLibAttr attributes;
+    RETURN_IF_FAILED(GetLibAttr(lib.get(), attributes));
+    const TLIBATTR copy = *attributes.get().lent;
+    attributes.reset();
     // A library that is no longer registered is skipped, as a missing key of
     // the scripts is: unregistering twice is no failure, and it must not keep
     // the application identifier entries from being removed.
@@ -70,9 +71,9 @@ HRESULT UnregisterTypeLibrary(const std::wstring& modulePath) {
 
 HRESULT RegisterServer(HMODULE module) noexcept try {
     std::wstring path;
-    if (HRESULT hr = ModulePath(module, path); FAILED(hr)) return hr;
-    if (HRESULT hr = RegisterScript(HKEY_CLASSES_ROOT, AppIdScript()); FAILED(hr)) return hr;
-    if (HRESULT hr = RegisterScript(HKEY_CLASSES_ROOT, ClassScript(path)); FAILED(hr)) return hr;
+    RETURN_IF_FAILED(ModulePath(module, path));
+    RETURN_IF_FAILED(RegisterScript(HKEY_CLASSES_ROOT, AppIdScript()));
+    RETURN_IF_FAILED(RegisterScript(HKEY_CLASSES_ROOT, ClassScript(path)));
     return RegisterTypeLibrary(path);
 } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -80,9 +81,9 @@ HRESULT RegisterServer(HMODULE module) noexcept try {
 
 HRESULT UnregisterServer(HMODULE module) noexcept try {
     std::wstring path;
-    if (HRESULT hr = ModulePath(module, path); FAILED(hr)) return hr;
-    if (HRESULT hr = UnregisterScript(HKEY_CLASSES_ROOT, ClassScript(path)); FAILED(hr)) return hr;
-    if (HRESULT hr = UnregisterTypeLibrary(path); FAILED(hr)) return hr;
+    RETURN_IF_FAILED(ModulePath(module, path));
+    RETURN_IF_FAILED(UnregisterScript(HKEY_CLASSES_ROOT, ClassScript(path)));
+    RETURN_IF_FAILED(UnregisterTypeLibrary(path));
     return UnregisterScript(HKEY_CLASSES_ROOT, AppIdScript());
 } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -31,6 +31,9 @@ public:
         reset();
         return &handle_;
     }
+    // The slot itself, for a caller that keeps pointing at it; unlike put()
+    // it leaves what is held in place.
+    Handle* addressof() noexcept { return &handle_; }
     explicit operator bool() const noexcept { return !(handle_ == Invalid); }
 
 private:

@@ -9,7 +9,7 @@
 #include "UploadFactory.h"
 #include "XAlarm.h"
 #include "automation/Arguments.h"
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 #include "automation/CQORFileInfo.h"
 #include "automation/CQORVariantCollection.h"
 #include "automation/VariantOps.h"
@@ -160,19 +160,34 @@ HRESULT CQORUpload::OnEndPage() {
     return S_OK;
 }
 
-HRESULT CQORUpload::ProcessPostData() {
-    // A started page whose host handed out no Request has nothing to read.
-    if (!started_ || !request_) return Report(kNotStarted, 0);
-    const char* interrupted = kBodyNotStored;  // what an exception breaks off
+// What ProcessPostData reads of the request before it parses: the content
+// type as 8-bit text, and the body, either whole in the host's locked array
+// or asked for chunk by chunk as the parse goes.
+struct CQORUpload::PostedRequest {
+    std::string contentType;
+    UniqueVariant answer;  // the host's array of the whole body
+    ArrayDataLock lock;
+    std::optional<MemoryInput> whole;
+    std::optional<ChunkedRequestInput> chunks;
+
+    InputBuffer& Body() { return whole ? static_cast<InputBuffer&>(*whole) : *chunks; }
+};
+
+namespace {
+
+// Reports a failed host call with the description of what it was for.
+HRESULT ReportIfFailed(const char* description, HRESULT hr) noexcept {
+    return FAILED(hr) ? Report(description, hr) : hr;
+}
+
+// Runs one phase of ProcessPostData. A failure it returns has been reported
+// already; what it raises is reported here: the support library's alarms,
+// the limits and the host's body failures with their own descriptions,
+// anything else with the phase's.
+template <typename Phase>
+HRESULT RunPhase(const char* phaseDescription, Phase&& phase) noexcept {
     try {
-        // A call that fails leaves nothing behind: what its parse added to
-        // the lists, and the temporary files it made, go again.
-        PostDataParser::Savepoint savepoint(parser_);
-        if (HRESULT hr = ReadAndParse(interrupted); FAILED(hr)) return hr;
-        interrupted = kResultsNotBuilt;
-        RebuildResults();
-        savepoint.Commit();
-        return S_OK;
+        return phase();
     } catch (const XAlarm& alarm) {
         // A temporary file that cannot be created or written: its own text
         // says what happened and to which file.
@@ -182,39 +197,63 @@ HRESULT CQORUpload::ProcessPostData() {
     } catch (const BodyReadFailure& failure) {
         return Report(failure.description.c_str(), failure.code);
     } catch (const AutomationFailure& failure) {
-        return Report(interrupted, failure.code());
+        return Report(phaseDescription, failure.code());
     } catch (const std::bad_alloc&) {
-        return Report(interrupted, E_OUTOFMEMORY);
+        return Report(phaseDescription, E_OUTOFMEMORY);
     } catch (...) {
-        return Report(interrupted, E_UNEXPECTED);
+        return Report(phaseDescription, E_UNEXPECTED);
     }
 }
 
-// Host failures are reported here and returned; exceptions leave with
-// `interrupted` naming the work they broke off. Every host reference and
-// variant of the call, and the body buffer, are gone when it returns.
-HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
+}  // namespace
+
+HRESULT CQORUpload::ProcessPostData() {
+    // A started page whose host handed out no Request has nothing to read.
+    if (!started_ || !request_) return Report(kNotStarted, 0);
     // Held for the call, so a host that ends the page meanwhile cannot pull
     // the Request away underneath it.
     const ComPtr<IRequest> request = request_;
+    // A call that fails leaves nothing behind: what its parse added to the
+    // lists, and the temporary files it made, go again.
+    PostDataParser::Savepoint savepoint(parser_);
+    {
+        PostedRequest posted;
+        RETURN_IF_FAILED(RunPhase(kBodyNotStored, [&] { return ReadRequest(*request.get(), posted); }));
+        RETURN_IF_FAILED(RunPhase(kBodyNotParsed, [&] {
+            parser_.Parse(posted.contentType.c_str(), posted.Body(), Limits());
+            return S_OK;
+        }));
+    }  // the host's array goes before the results are built
+    RETURN_IF_FAILED(RunPhase(kResultsNotBuilt, [&] {
+        RebuildResults();
+        return S_OK;
+    }));
+    savepoint.Commit();
+    return S_OK;
+}
 
+ParseLimits CQORUpload::Limits() const noexcept {
+    return ParseLimits{static_cast<uint32_t>(maxFileBytes_), static_cast<uint32_t>(maxFiles_),
+                       static_cast<uint32_t>(maxParts_)};
+}
+
+// Host failures are reported here and returned; what is raised is reported
+// by the phase. The host's references of the call are gone when it returns.
+HRESULT CQORUpload::ReadRequest(IRequest& request, PostedRequest& posted) {
     ComPtr<IRequestDictionary> variables;
-    HRESULT hr = request->get_ServerVariables(variables.put());
+    HRESULT hr = request.get_ServerVariables(variables.put());
     if (FAILED(hr) || !variables) return Report(kNoServerVariables, hr);
 
     UniqueVariant key = BstrVariant(UniqueBstr(SysAllocString(L"CONTENT_TYPE")));
     if (!V_BSTR(key.get())) return Report(kNoContentType, E_OUTOFMEMORY);
     UniqueVariant contentType;
-    hr = variables->get_Item(*key.get(), contentType.put());
-    if (FAILED(hr)) return Report(kNoContentType, hr);
-    if (V_VT(contentType.get()) != VT_BSTR) {
-        hr = VariantChangeType(contentType.get(), contentType.get(), 0, VT_BSTR);
-        if (FAILED(hr)) return Report(kContentTypeNotText, hr);
-    }
+    RETURN_IF_FAILED(ReportIfFailed(kNoContentType, variables->get_Item(*key.get(), contentType.put())));
+    if (V_VT(contentType.get()) != VT_BSTR)
+        RETURN_IF_FAILED(ReportIfFailed(kContentTypeNotText,
+                                        VariantChangeType(contentType.get(), contentType.get(), 0, VT_BSTR)));
 
     LONG total = 0;
-    hr = request->get_TotalBytes(&total);
-    if (FAILED(hr)) return Report(kNoTotalBytes, hr);
+    RETURN_IF_FAILED(ReportIfFailed(kNoTotalBytes, request.get_TotalBytes(&total)));
     // An oversized body is refused before any of it is read.
     if (maxTotalBytes_ != 0 && total > maxTotalBytes_) {
         char description[96];
@@ -226,47 +265,35 @@ HRESULT CQORUpload::ReadAndParse(const char*& interrupted) {
     // Characters without a mapping become the code page's default character;
     // text that does not convert at all counts as no content type.
     const BSTR wide = V_BSTR(contentType.get());
-    std::string narrow;
-    hr = AnsiFromWide(ThreadAnsiCodePage(), std::wstring_view(wide ? wide : L"", SysStringLen(wide)), narrow);
+    hr = AnsiFromWide(ThreadAnsiCodePage(), std::wstring_view(wide ? wide : L"", SysStringLen(wide)),
+                      posted.contentType);
     if (hr == E_OUTOFMEMORY) return Report(kContentTypeNotText, hr);
-    if (FAILED(hr)) narrow.clear();
+    if (FAILED(hr)) posted.contentType.clear();
 
-    const ParseLimits limits{static_cast<uint32_t>(maxFileBytes_), static_cast<uint32_t>(maxFiles_),
-                             static_cast<uint32_t>(maxParts_)};
+    // The parse asks for each chunk as it needs it; the reader reports the
+    // host's failures itself.
     if (readChunkBytes_ > 0 && total > 0) {
-        // The parse asks for each chunk as it needs it; the reader reports
-        // the host's failures itself.
-        ChunkedRequestInput body(*request.get(), total, readChunkBytes_);
-        interrupted = kBodyNotParsed;
-        parser_.Parse(narrow.c_str(), body, limits);
+        posted.chunks.emplace(request, total, readChunkBytes_);
         return S_OK;
     }
 
-    UniqueVariant answer;
     {
         UniqueVariant count;
         V_VT(count.get()) = VT_I4;
         V_I4(count.get()) = total;
-        hr = request->BinaryRead(count.get(), answer.put());
+        RETURN_IF_FAILED(ReportIfFailed(kNoBinaryRead, request.BinaryRead(count.get(), posted.answer.put())));
     }  // whatever the host wrote back into the count is not used
-    if (FAILED(hr)) return Report(kNoBinaryRead, hr);
     // With nothing to read, the answer is not looked at: hosts answer an empty
     // read with an empty array, VT_EMPTY or VT_NULL alike.
     SAFEARRAY* bytes = nullptr;
-    if (total > 0 && FAILED(hr = ByteArrayOf(*answer.get(), &bytes))) return Report(kNoBinaryRead, hr);
+    if (total > 0) RETURN_IF_FAILED(ReportIfFailed(kNoBinaryRead, ByteArrayOf(*posted.answer.get(), &bytes)));
 
     // The body is parsed where the host's array holds it, locked until the
     // parse is done.
     const ULONG length = BodyLength(bytes, total);
-    std::optional<ArrayData> data;
-    if (length != 0) {
-        data.emplace(bytes);
-        if (FAILED(data->result())) return Report(kNoBinaryRead, data->result());
-    }
-    MemoryInput body(length != 0 ? data->bytes() : nullptr, length);
-
-    interrupted = kBodyNotParsed;
-    parser_.Parse(narrow.c_str(), body, limits);
+    void* data = nullptr;
+    if (length != 0) RETURN_IF_FAILED(ReportIfFailed(kNoBinaryRead, LockArrayData(bytes, posted.lock, &data)));
+    posted.whole.emplace(static_cast<const unsigned char*>(data), length);
     return S_OK;
 }
 

@@ -67,8 +67,11 @@ private:
     explicit CQORUpload(IUnknown* outer);
     ~CQORUpload() override;
 
+    struct PostedRequest;
+
     HRESULT CreateDictionaries() noexcept;
-    HRESULT ReadAndParse(const char*& interrupted);
+    HRESULT ReadRequest(IRequest& request, PostedRequest& posted);
+    ParseLimits Limits() const noexcept;
     void RebuildResults();
     static HRESULT GetSetting(LONG value, LONG* out) noexcept;
     // Stores a count that must not be negative; 0 means no limit.

@@ -43,12 +43,9 @@ uint32_t ChunkedRequestInput::ReadChunk(uint32_t ask, const unsigned char*& byte
     if (FAILED(hr = ByteArrayOf(*answer_.get(), &array))) throw BodyReadFailure{kNoBinaryRead, hr};
     const uint32_t n = array ? array->rgsabound[0].cElements : 0;
     if (n == 0) return 0;
-    data_.emplace(array);
-    if (FAILED(hr = data_->result())) {
-        data_.reset();
-        throw BodyReadFailure{kNoBinaryRead, hr};
-    }
-    bytes = data_->bytes();
+    void* data = nullptr;
+    if (FAILED(hr = LockArrayData(array, data_, &data))) throw BodyReadFailure{kNoBinaryRead, hr};
+    bytes = static_cast<const unsigned char*>(data);
     return n;
 }
 

@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <optional>
 #include <string>
 
 #include "ChunkedInput.h"
@@ -26,25 +25,6 @@ struct BodyReadFailure {
 // mismatch.
 HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept;
 
-// Locks a safe array's data for reading while it lives.
-class ArrayData {
-public:
-    explicit ArrayData(SAFEARRAY* array) noexcept : array_(array) { result_ = SafeArrayAccessData(array_, &data_); }
-    ~ArrayData() {
-        if (SUCCEEDED(result_)) SafeArrayUnaccessData(array_);
-    }
-    ArrayData(const ArrayData&) = delete;
-    ArrayData& operator=(const ArrayData&) = delete;
-
-    HRESULT result() const noexcept { return result_; }
-    const unsigned char* bytes() const noexcept { return static_cast<const unsigned char*>(data_); }
-
-private:
-    SAFEARRAY* array_;
-    void* data_ = nullptr;
-    HRESULT result_;
-};
-
 // The body of `total` bytes, asked of the host through BinaryRead in chunks
 // of at most `chunk` bytes (see ChunkedInput). A body that ends early, and a
 // failed or malformed answer, raise BodyReadFailure; the first carries
@@ -61,7 +41,7 @@ private:
     IRequest& request_;
     // The host's answer for the chunk being read, and its locked bytes.
     UniqueVariant answer_;
-    std::optional<ArrayData> data_;
+    ArrayDataLock data_;
 };
 
 }  // namespace qor

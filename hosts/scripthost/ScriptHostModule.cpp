@@ -1,6 +1,7 @@
 // The entry points of qorscripthost.dll: its class object and its own
 // registration, which only the test setup runs.
 #include "ScriptablePageHost.h"
+#include "com/Failure.h"
 
 #include "RegistryScript.h"
 #include "RegistryScripts.h"
@@ -97,7 +98,7 @@ STDAPI DllCanUnloadNow() {
 STDAPI DllRegisterServer() {
     try {
         std::wstring path;
-        if (HRESULT hr = ModulePath(path); FAILED(hr)) return hr;
+        RETURN_IF_FAILED(ModulePath(path));
         return RegisterScript(HKEY_CLASSES_ROOT, ClassKeys(path));
     } catch (...) {
         return E_OUTOFMEMORY;

@@ -1,4 +1,5 @@
 #include "ScriptablePageHost.h"
+#include "com/Failure.h"
 
 #include <cstdio>
 #include <iterator>
@@ -75,8 +76,7 @@ bool IsMissing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_
 
 HRESULT ToText(const VARIANT& value, std::wstring& text) {
     UniqueVariant converted;
-    HRESULT hr = VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR));
     text.assign(converted->bstrVal ? converted->bstrVal : L"", SysStringLen(converted->bstrVal));
     return S_OK;
 }
@@ -92,8 +92,7 @@ HRESULT ToLong(const VARIANT& value, LONG& number) {
 // JScript does (0x80004005, a positive number beyond the Long range).
 HRESULT ToResultCode(const VARIANT& value, HRESULT& code) {
     UniqueVariant converted;
-    HRESULT hr = VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I8);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I8));
     const LONGLONG number = converted->llVal;
     if (number < INT32_MIN || number > static_cast<LONGLONG>(UINT32_MAX)) return DISP_E_OVERFLOW;
     code = static_cast<HRESULT>(static_cast<ULONG>(number));
@@ -297,7 +296,7 @@ HRESULT ScriptablePageHost::Call(DISPID id, Arguments& args, VARIANT* result, Ca
         return CallPageMethod(arg(0), L"OnEndPage", false, failure);
     case NewContext: {
         ComPtr<IDispatch> context;
-        if (FAILED(hr = host_.NewScriptingContext().query(context, IID_IDispatch))) return hr;
+        RETURN_IF_FAILED(host_.NewScriptingContext().query(context, IID_IDispatch));
         if (result) {
             result->vt = VT_DISPATCH;
             result->pdispVal = context.detach();

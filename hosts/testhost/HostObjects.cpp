@@ -1,5 +1,7 @@
 #include "HostObjects.h"
 
+#include "com/Failure.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -14,17 +16,16 @@ namespace {
 // VT_UI1 elements hold the bytes, VT_I4 elements their values.
 HRESULT NewVector(VARTYPE type, const BYTE* bytes, ULONG count, SAFEARRAY** out) {
     *out = nullptr;
-    OwnedSafeArray array(SafeArrayCreateVector(type, 0, count));
-    if (!array.get()) return E_OUTOFMEMORY;
+    UniqueSafeArray array(SafeArrayCreateVector(type, 0, count));
+    if (!array) return E_OUTOFMEMORY;
     if (count > 0) {
         void* data = nullptr;
-        const HRESULT hr = SafeArrayAccessData(array.get(), &data);
-        if (FAILED(hr)) return hr;
+        ArrayDataLock lock;
+        RETURN_IF_FAILED(LockArrayData(array.get(), lock, &data));
         if (type == VT_UI1)
             std::memcpy(data, bytes, count);
         else
             std::copy(bytes, bytes + count, static_cast<LONG*>(data));
-        SafeArrayUnaccessData(array.get());
     }
     *out = array.release();
     return S_OK;
@@ -33,19 +34,18 @@ HRESULT NewVector(VARTYPE type, const BYTE* bytes, ULONG count, SAFEARRAY** out)
 // Builds what BinaryRead hands back for `length` body bytes from `body` on.
 HRESULT MakeAnswer(HostState& state, const BYTE* body, ULONG length, VARIANT* result) {
     SAFEARRAY* array = nullptr;
-    HRESULT hr = S_OK;
     switch (state.readShape) {
     case ReadShape::NotAnArray:
         result->vt = VT_I4;
         result->lVal = static_cast<LONG>(length);
         return S_OK;
     case ReadShape::NonByteArray:
-        if (FAILED(hr = NewVector(VT_I4, body, length, &array))) return hr;
+        RETURN_IF_FAILED(NewVector(VT_I4, body, length, &array));
         result->vt = VT_ARRAY | VT_I4;
         result->parray = array;
         return S_OK;
     case ReadShape::ByteArrayByRef:
-        if (FAILED(hr = NewVector(VT_UI1, body, length, &array))) return hr;
+        RETURN_IF_FAILED(NewVector(VT_UI1, body, length, &array));
         try {
             state.byRefArrays.emplace_back(array);
         } catch (const std::bad_alloc&) {
@@ -53,7 +53,7 @@ HRESULT MakeAnswer(HostState& state, const BYTE* body, ULONG length, VARIANT* re
             return E_OUTOFMEMORY;
         }
         result->vt = VT_BYREF | VT_ARRAY | VT_UI1;
-        result->pparray = state.byRefArrays.back().address();
+        result->pparray = state.byRefArrays.back().addressof();
         return S_OK;
     case ReadShape::NothingAsEmpty:
     case ReadShape::NothingAsNull:
@@ -66,7 +66,7 @@ HRESULT MakeAnswer(HostState& state, const BYTE* body, ULONG length, VARIANT* re
     case ReadShape::Stream:
         break;
     }
-    if (FAILED(hr = NewVector(VT_UI1, body, length, &array))) return hr;
+    RETURN_IF_FAILED(NewVector(VT_UI1, body, length, &array));
     result->vt = VT_ARRAY | VT_UI1;
     result->parray = array;
     return S_OK;
@@ -146,8 +146,7 @@ HRESULT WINAPI HostRequest::BinaryRead(VARIANT* count, VARIANT* result) {
 
     state.lastReadCountType = count->vt;
     UniqueVariant asked;
-    HRESULT hr = VariantChangeType(asked.get(), count, 0, VT_I4);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(VariantChangeType(asked.get(), count, 0, VT_I4));
     const LONG wanted = asked->lVal;
     state.lastReadCount = wanted;
     const bool firstRead = state.binaryReads++ == 0;
@@ -162,7 +161,7 @@ HRESULT WINAPI HostRequest::BinaryRead(VARIANT* count, VARIANT* result) {
         length = static_cast<ULONG>(std::min<size_t>(state.body.size() - state.readPosition, wanted > 0 ? wanted : 0));
         if (state.shortLength != 0) length = std::min(length, state.shortLength);
     }
-    if (FAILED(hr = MakeAnswer(state, from, length, result))) return hr;
+    RETURN_IF_FAILED(MakeAnswer(state, from, length, result));
     if (state.readShape == ReadShape::Stream) state.readPosition += length;
 
     WriteCount(count, static_cast<LONG>(length));
@@ -183,9 +182,8 @@ HRESULT WINAPI HostServerVariables::get_Item(VARIANT key, VARIANT* value) {
     state.lastItemKey.clear();
     // Script variables arrive by reference; the name is read as text.
     UniqueVariant name;
-    HRESULT hr = VariantCopyInd(name.get(), &key);
-    if (FAILED(hr)) return hr;
-    if (name->vt != VT_BSTR && FAILED(hr = VariantChangeType(name.get(), name.get(), 0, VT_BSTR))) return hr;
+    RETURN_IF_FAILED(VariantCopyInd(name.get(), &key));
+    if (name->vt != VT_BSTR) RETURN_IF_FAILED(VariantChangeType(name.get(), name.get(), 0, VT_BSTR));
     try {
         state.lastItemKey.assign(name->bstrVal ? name->bstrVal : L"", SysStringLen(name->bstrVal));
     } catch (const std::bad_alloc&) {
@@ -195,8 +193,8 @@ HRESULT WINAPI HostServerVariables::get_Item(VARIANT key, VARIANT* value) {
     // Server variable names are not case-sensitive; unknown ones are empty.
     const auto keyLength = static_cast<int>(state.lastItemKey.size());
     if (CompareStringOrdinal(state.lastItemKey.c_str(), keyLength, L"CONTENT_TYPE", -1, TRUE) != CSTR_EQUAL) return result;
-    hr = VariantCopy(value, state.contentType.get());
-    return FAILED(hr) ? hr : result;
+    RETURN_IF_FAILED(VariantCopy(value, state.contentType.get()));
+    return result;
 }
 
 }  // namespace testhost

@@ -12,21 +12,6 @@
 
 namespace testhost {
 
-// Owns one safe array.
-class OwnedSafeArray {
-public:
-    explicit OwnedSafeArray(SAFEARRAY* array) : array_(array) {}
-    OwnedSafeArray(const OwnedSafeArray&) = delete;
-    OwnedSafeArray& operator=(const OwnedSafeArray&) = delete;
-    ~OwnedSafeArray() { if (array_) SafeArrayDestroy(array_); }
-    SAFEARRAY* get() const { return array_; }
-    SAFEARRAY** address() { return &array_; }
-    SAFEARRAY* release() { SAFEARRAY* array = array_; array_ = nullptr; return array; }
-
-private:
-    SAFEARRAY* array_;
-};
-
 struct HostState {
     UniqueVariant contentType;
     std::vector<BYTE> body;
@@ -45,7 +30,7 @@ struct HostState {
     LONG lastReadCount = 0;
     VARTYPE lastReadCountType = VT_EMPTY;
     // Targets of by-reference answers; a deque keeps their addresses stable.
-    std::deque<OwnedSafeArray> byRefArrays;
+    std::deque<UniqueSafeArray> byRefArrays;
 
     // Counts a call of the step and gives the result configured for it.
     HRESULT Enter(HostStep step) {

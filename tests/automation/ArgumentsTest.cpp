@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "automation/Arguments.h"
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 
 #include <cstdlib>
 

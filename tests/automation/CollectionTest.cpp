@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 
 namespace qor::test {
 namespace {

@@ -14,7 +14,7 @@
 #include "automation/CQORVariantCollection.h"
 #include "automation/CQORVariantDictionary.h"
 #include "automation/ComHolders.h"
-#include "server/Module.h"
+#include "com/Module.h"
 
 namespace qor::test {
 

@@ -6,7 +6,7 @@
 #include "UploadTestSupport.h"
 
 #include "UploadFactory.h"
-#include "server/Module.h"
+#include "com/Module.h"
 
 #include <set>
 

@@ -179,8 +179,9 @@ TEST_F(SecondLayer, EachLimitAtItsValueAndOnePast) {
             EXPECT_EQ(ReadForm(upload.get()), before);
             EXPECT_TRUE(ReadFiles(upload.get()).empty());
             EXPECT_EQ(TempFileCount(), filesBefore);
-            if (row.expected == QOR_E_BODY_TOO_LARGE)
+            if (row.expected == QOR_E_BODY_TOO_LARGE) {
                 EXPECT_EQ(host.Calls(HostStep::BinaryRead), readsBefore) << "an oversized body is not read at all";
+            }
         }
     }
 }

@@ -2,7 +2,7 @@
 
 #include "UploadFactory.h"
 #include "automation/DualDispatch.h"
-#include "server/Module.h"
+#include "com/Module.h"
 #include "tests/TargetSystem.h"
 
 #include <stdlib.h>

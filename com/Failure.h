@@ -1,12 +1,21 @@
 #pragma once
-// The failure exception of the result objects: it carries only a result code.
-// Helpers raise it when a platform VARIANT call fails; every automation method
-// turns it back into its result code at its boundary (CallBoundary), so no
-// exception leaves a method.
+// How failures travel on the Windows side. A platform call's HRESULT is
+// returned at once when it failed (RETURN_IF_FAILED), or raised as an
+// AutomationFailure where a helper has no result of its own to return; every
+// automation method and host callback turns what is raised back into its
+// result code at its boundary (CallBoundary), so no exception leaves one.
 #include <windows.h>
 
 #include <exception>
 #include <new>
+
+// Returns from the calling function with the HRESULT of expr when it is a
+// failure; success goes on to the next line.
+#define RETURN_IF_FAILED(expr)                                \
+    do {                                                      \
+        if (const HRESULT failed_ = (expr); FAILED(failed_)) \
+            return failed_;                                   \
+    } while (false)
 
 namespace qor {
 

@@ -1,6 +1,8 @@
-#include "Module.h"
+#include "com/Module.h"
 
 #include <atomic>
+
+#include "com/ComHolders.h"
 
 namespace qor {
 namespace {
@@ -9,22 +11,10 @@ std::atomic<LONG> lockCount{0};
 HINSTANCE moduleInstance = nullptr;
 
 // Initialised before any code of the module runs (static initialisation of the
-// module image) and deleted when the module is unloaded.
-class ModuleCriticalSection {
-public:
-    ModuleCriticalSection() noexcept
-        : initialized_(InitializeCriticalSectionAndSpinCount(&section_, 0) != FALSE) {}
-    ~ModuleCriticalSection() { if (initialized_) DeleteCriticalSection(&section_); }
-
-    bool initialized() const noexcept { return initialized_; }
-    CRITICAL_SECTION* get() noexcept { return &section_; }
-
-private:
-    CRITICAL_SECTION section_;
-    bool initialized_;
-};
-
-ModuleCriticalSection criticalSection;
+// module image) and deleted when the module is unloaded; empty when it could
+// not be initialised.
+CRITICAL_SECTION section;
+const UniqueCriticalSection criticalSection(InitializeCriticalSectionAndSpinCount(&section, 0) ? &section : nullptr);
 
 }  // namespace
 
@@ -35,7 +25,7 @@ LONG ModuleLockCount() noexcept { return lockCount.load(); }
 void SetModuleInstance(HINSTANCE instance) noexcept { moduleInstance = instance; }
 HINSTANCE ModuleInstance() noexcept { return moduleInstance; }
 
-bool ModuleInitialized() noexcept { return criticalSection.initialized(); }
+bool ModuleInitialized() noexcept { return static_cast<bool>(criticalSection); }
 
 ModuleCriticalSectionGuard::ModuleCriticalSectionGuard() noexcept { EnterCriticalSection(criticalSection.get()); }
 ModuleCriticalSectionGuard::~ModuleCriticalSectionGuard() { LeaveCriticalSection(criticalSection.get()); }

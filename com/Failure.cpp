@@ -1,4 +1,4 @@
-#include "automation/AutomationFailure.h"
+#include "com/Failure.h"
 
 namespace qor {
 
