@@ -1,5 +1,6 @@
-<%@ Language="VBScript" %>
-<% Option Explicit %>
+<%@ Language="VBScript" CodePage=65001 %>
+<% Option Explicit
+Response.Charset = "utf-8" %>
 <!DOCTYPE html>
 <html lang="en">
 <head>
@@ -39,6 +40,8 @@ Served by <%= Server.HTMLEncode(Request.ServerVariables("SERVER_SOFTWARE")) %>.<
     <legend>Files</legend>
     <label>One file <input type="file" name="single"></label>
     <label>Several files <input type="file" name="many" multiple></label>
+    <label><input type="checkbox" name="save" value="yes"> Keep a copy of each file on the server</label>
+    <p class="note">At most 10 files of up to 10 MiB each, 20 MiB in all.</p>
   </fieldset>
   <button type="submit">Upload</button>
 </form>

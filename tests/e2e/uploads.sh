@@ -89,5 +89,78 @@ expect_has "component error: source" "$answer" "Tandervale.QORUpload"
 expect_has "component error: line" "$answer" "/objects.asp, line 9"
 expect_no_temp "component error"
 
+# The sample page keeps its limits and says so kindly: eleven files are one
+# more than it takes.
+files=(); for i in $(seq 11); do files+=(-F "many=@$work/a.txt"); done
+answer=$(fetch "${files[@]}" "$BASE/upload.asp")
+expect_eq "sample page, too many files: status" 200 "$(status_of "$answer")"
+expect_has "sample page, too many files: message" "$answer" "Please send at most 10 files at a time. Nothing was kept."
+expect_lacks "sample page, too many files: no results" "$answer" 'id="files"'
+expect_no_temp "sample page, too many files"
+
+# The second layer through a test page (limits.asp), on a URL-encoded and a
+# multipart body: code pages, each limit at its value and one past it, each
+# row read at once and in chunks of 1, 7 and 4096 bytes with the same answer.
+# A failing call keeps nothing: no field, no file, no temporary file even
+# while the page still runs ("temp|" counts them right after the call).
+crlf() { printf '%s\r\n' "$@"; }
+printf 'caf%%C3%%A9=%%E6%%97%%A5%%E6%%9C%%AC%%E8%%AA%%9E&n=1&n=2' >"$work/url.body"
+b=e2eSecondLayer
+crlf "--$b" 'Content-Disposition: form-data; name="café"' '' '日本語' \
+  "--$b" 'Content-Disposition: form-data; name="n"' '' 1 \
+  "--$b" 'Content-Disposition: form-data; name="f"; filename="résumé 日本.txt"' 'Content-Type: text/plain; charset=utf-8' '' hello \
+  "--$b" 'Content-Disposition: form-data; name="f"; filename="C:\dir\b.bin"' 'Content-Type:  application/octet-stream ' '' abc \
+  "--$b--" >"$work/mp.body"
+ulen=$(stat -c %s "$work/url.body") mlen=$(stat -c %s "$work/mp.body")
+declare -A read_back=(
+  [url]=$'temp|0\nfield|café|日本語\nfield|n|1|2'
+  [mp]=$'temp|2\nfield|café|日本語\nfield|n|1\nfield|f|résumé 日本.txt|C:\\dir\\b.bin
+file|f|résumé 日本.txt|text/plain; charset=utf-8|5|résumé 日本.txt\nfile|f|b.bin|application/octet-stream|3|C:\\dir\\b.bin')
+# ask BODY QUERY: sets $answer to what limits.asp printed for that body.
+ask() {
+  local type=application/x-www-form-urlencoded
+  [ "$1" = mp ] && type="multipart/form-data; boundary=$b"
+  answer=$(fetch -H "Content-Type: $type" --data-binary "@$work/$1.body" "$BASE/limits.asp?tmp=$(winpath "$HOST_TMP")&$2")
+  expect_eq "$1 $2: status" 200 "$(status_of "$answer")"
+  answer=$(sed '$d' <<<"$answer")
+}
+# expected BODY CODEPAGE CODE DESCRIPTION: what the page prints. Code pages
+# 0 and 1252 read the UTF-8 bytes as Windows-1252 characters, which the UTF-8
+# page writes out as such.
+expected() {
+  if [ "$3" != 0 ]; then printf 'codepage|%s\nresult|%s|%s\ntemp|0' "$2" "$3" "$4"; return; fi
+  local text=$'codepage|'$2$'\nresult|0|\n'${read_back[$1]}
+  if [ "$2" = 65001 ]; then printf '%s' "$text"; else iconv -f cp1252 -t utf-8 <<<"$text" | head -c -1; fi
+}
+u=codepage=65001
+rows=(  # body|query|CodePage in force|result code|description
+  "url||0|0|" "url|codepage=0|0|0|" "url|codepage=1252|1252|0|" "url|$u|65001|0|"
+  "mp||0|0|" "mp|codepage=0|0|0|" "mp|codepage=1252|1252|0|" "mp|$u|65001|0|"
+  "url|$u&total=$ulen|65001|0|"
+  "url|$u&total=$((ulen - 1))|65001|80040201|The request body of $ulen bytes is larger than MaxTotalBytes ($((ulen - 1)))"
+  "mp|$u&total=$mlen|65001|0|"
+  "mp|$u&total=$((mlen - 1))|65001|80040201|The request body of $mlen bytes is larger than MaxTotalBytes ($((mlen - 1)))"
+  "url|$u&parts=3|65001|0|" "url|$u&parts=2|65001|80040204|The request holds more values than MaxParts (2)"
+  "mp|$u&parts=4|65001|0|" "mp|$u&parts=3|65001|80040204|The request holds more values than MaxParts (3)"
+  "mp|$u&files=2|65001|0|" "mp|$u&files=1|65001|80040203|The request holds more files than MaxFiles (1)"
+  "mp|$u&file=5|65001|0|" "mp|$u&file=4|65001|80040202|An uploaded file is larger than MaxFileBytes (4)"
+  "url|$u&files=1&file=1|65001|0|"  # values are no files
+)
+for row in "${rows[@]}"; do
+  IFS='|' read -r body query codepage code description <<<"$row"
+  want=$(expected "$body" "$codepage" "$code" "$description")
+  for chunk in 0 1 7 4096; do
+    ask "$body" "$query&chunk=$chunk"
+    expect_eq "$body $query&chunk=$chunk" "$want" "$answer"
+    expect_no_temp "$body $query&chunk=$chunk"
+  done
+done
+# A code page the system lacks is refused and leaves the setting at 0.
+for body in url mp; do
+  ask $body codepage=12345
+  expect_eq "$body: unknown code page" "refused|CodePage|80070057|CodePage 12345 is not a code page installed on this system
+$(expected $body 0 0)" "$answer"
+done
+
 rm -rf "$work"
 finish
