@@ -1,7 +1,7 @@
 // The members a JScript page opts into, reached by name: CodePage, the limits
-// and their result codes (e.number is the signed 32-bit code), and the file
-// infos' FileName, ContentType and SaveAs. Saved copies go to a folder of the
-// script's own in the temporary folder, removed at the end.
+// and their result codes (e.number is the signed 32-bit code), ReadChunkBytes,
+// and the file infos' FileName, ContentType and SaveAs. Saved copies go to a
+// folder of the script's own in the temporary folder, removed at the end.
 // Prints SCRIPT-OK as its last line when every check passed.
 
 var fso = new ActiveXObject("Scripting.FileSystemObject");
@@ -154,4 +154,24 @@ eq(fileText(target), "file data", "a saved copy outlives the upload object");
 eq(fso.GetFolder(folder).Files.Count, 2, "no file left by a refused save");
 fso.DeleteFolder(folder, true);
 check(!fso.FolderExists(folder), "the saved files are removed");
+
+// ReadChunkBytes: the same Form and file contents, whatever the chunk size,
+// from a host whose BinaryRead goes on where the last one stopped.
+var chunkBody = part("t", null, "text with --" + B + " inside") + part("f", "one.txt", "line 1\r\nline 2\r--" + B)
+              + part("f", "two.txt", new Array(5001).join("y")) + part("t", null, "") + kClosing;
+var chunks = [0, 1, 7, 4096], expected;
+for (var i = 0; i < chunks.length; i++) {
+    newPage(kMultipart, chunkBody);
+    host.SetReadShape("Stream");
+    up.ReadChunkBytes = chunks[i];
+    eq(up.ReadChunkBytes, chunks[i], "ReadChunkBytes reads back");
+    up.ProcessPostData();
+    var seen = up.Form.Item() + "|" + up.Files.Count;
+    for (var f = 1; f <= up.Files.Count; f++) seen += "|" + fileText(up.Files.Item(f).TmpPath);
+    if (i == 0) expected = seen;
+    else eq(seen, expected, "ReadChunkBytes " + chunks[i]);
+    host.End(up);
+}
+up = null;
+CollectGarbage();
 eq(host.LiveObjects, 0, "all host references released");

@@ -1,7 +1,7 @@
 ' The members a page opts into, reached by name: CodePage, the limits and
-' their result codes, and the file infos' FileName, ContentType and SaveAs.
-' Saved copies go to a folder of the script's own in the temporary folder,
-' removed at the end.
+' their result codes, ReadChunkBytes, and the file infos' FileName,
+' ContentType and SaveAs. Saved copies go to a folder of the script's own in
+' the temporary folder, removed at the end.
 ' Prints SCRIPT-OK as its last line when every check passed.
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -198,4 +198,25 @@ CheckEq FileText(target), "file data", "a saved copy outlives the upload object"
 CheckEq fso.GetFolder(folder).Files.Count, 2, "no file left by a refused save"
 fso.DeleteFolder folder, True
 Check Not fso.FolderExists(folder), "the saved files are removed"
+
+' ReadChunkBytes: the same Form and file contents, whatever the chunk size,
+' from a host whose BinaryRead goes on where the last one stopped.
+Dim chunkBody : chunkBody = Part(kB, "t", Null, "text with --" & kB & " inside") _
+    & Part(kB, "f", "one.txt", "line 1" & vbCrLf & "line 2" & vbCr & "--" & kB) _
+    & Part(kB, "f", "two.txt", String(5000, "y")) & Part(kB, "t", Null, "") & "--" & kB & "--" & vbCrLf
+Dim expected, seen
+For Each row In Array(0, 1, 7, 4096)
+    NewPage kMultipart, chunkBody
+    host.SetReadShape "Stream"
+    up.ReadChunkBytes = row
+    CheckEq up.ReadChunkBytes, row, "ReadChunkBytes reads back"
+    up.ProcessPostData
+    seen = up.Form() & "|" & up.Files.Count
+    For i = 1 To up.Files.Count
+        seen = seen & "|" & FileText(up.Files(i).TmpPath)
+    Next
+    If row = 0 Then expected = seen Else CheckEq seen, expected, "ReadChunkBytes " & row
+    host.End up
+Next
+Set up = Nothing
 CheckEq host.LiveObjects, 0, "all host references released"
