@@ -50,7 +50,7 @@ private:
     HRESULT hr_;
 };
 
-int Run(const std::vector<RequestData>& requests) {
+int Run(const std::vector<DumpSetting>& settings, const std::vector<RequestData>& requests) {
     ComApartment apartment;
     if (FAILED(apartment.result())) {
         std::fprintf(stderr, "qorupload-dump: COM initialisation failed (%s)\n", ResultCodeText(apartment.result()).c_str());
@@ -70,7 +70,7 @@ int Run(const std::vector<RequestData>& requests) {
                          ResultCodeText(hr).c_str());
             report.result = hr;
         } else {
-            succeeded = RunRequests(upload.get(), requests, report);
+            succeeded = ApplySettings(upload.get(), settings, report) && RunRequests(upload.get(), requests, report);
             // Read while the component lives: its temporary files go with it.
             CallFailure failure;
             if (FAILED(ReadResults(upload.get(), report, failure))) {
@@ -109,7 +109,7 @@ int wmain(int argc, wchar_t** argv) {
             }
             requests.push_back(std::move(data));
         }
-        return Run(requests);
+        return Run(args.settings, requests);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qorupload-dump: %s\n", e.what());
         return kCallFailed;

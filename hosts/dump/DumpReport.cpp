@@ -37,6 +37,10 @@ std::string ToJson(const DumpReport& report) {
         AppendJsonString(out, file.field);
         out += ",\"userPath\":";
         AppendJsonString(out, file.userPath);
+        out += ",\"fileName\":";
+        AppendJsonString(out, file.fileName);
+        out += ",\"contentType\":";
+        AppendJsonString(out, file.contentType);
         out += ",\"tmpPath\":";
         AppendJsonString(out, file.tmpPath);
         out += ",\"size\":" + std::to_string(file.size) + ",\"sha256\":";

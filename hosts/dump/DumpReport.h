@@ -15,6 +15,8 @@ struct FieldReport {
 struct FileReport {
     std::wstring field;
     std::wstring userPath;
+    std::wstring fileName;
+    std::wstring contentType;
     std::wstring tmpPath;
     LONG size = 0;
     std::optional<std::string> sha256;  // none when the file could not be read

@@ -56,6 +56,54 @@ HRESULT GetLong(IDispatch* object, const wchar_t* name, LONG& out, CallFailure& 
     return S_OK;
 }
 
+std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
+
+// The failure of a put that Invoke reported: from the exception it filled in,
+// else from the error information left on the thread.
+void TakeFailure(HRESULT hr, EXCEPINFO& exception, CallFailure& failure) {
+    if (hr == DISP_E_EXCEPTION) {
+        if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+        UniqueBstr source(exception.bstrSource), description(exception.bstrDescription), help(exception.bstrHelpFile);
+        failure.code = FAILED(exception.scode) ? exception.scode
+                       : exception.wCode       ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, exception.wCode)
+                                               : DISP_E_EXCEPTION;
+        failure.hasErrorInfo = source.get() || description.get();
+        failure.description = Text(description.get());
+        failure.source = Text(source.get());
+        return;
+    }
+    failure.code = hr;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) != S_OK || !info) return;
+    UniqueBstr description, source;
+    info->GetDescription(description.put());
+    info->GetSource(source.put());
+    failure.hasErrorInfo = true;
+    failure.description = Text(description.get());
+    failure.source = Text(source.get());
+}
+
+// An assignment as a script engine makes it: the member's DISPID by name, and
+// the value as the one argument, named DISPID_PROPERTYPUT.
+HRESULT PutLong(IDispatch* object, const wchar_t* name, LONG value, CallFailure& failure) {
+    failure = CallFailure{};
+    DISPID id = DISPID_UNKNOWN;
+    auto* names = const_cast<LPOLESTR>(name);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return failure.code = hr;
+    VARIANT argument;
+    argument.vt = VT_I4;
+    argument.lVal = value;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&argument, &named, 1, 1};
+    EXCEPINFO exception{};
+    UINT argError = 0;
+    SetErrorInfo(0, nullptr);  // what is found afterwards belongs to this put
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &exception, &argError);
+    if (FAILED(hr)) TakeFailure(hr, exception, failure);
+    return failure.code;
+}
+
 void Record(const CallFailure& failure, DumpReport& report) {
     report.result = failure.code;
     if (failure.hasErrorInfo)
@@ -101,6 +149,8 @@ HRESULT ReadFiles(IDispatch* upload, DumpReport& report, CallFailure& failure) {
         if (FAILED(hr = GetText(files.get(), L"Key", {Position(i)}, file.field, failure))) return hr;
         if (FAILED(hr = GetObject(files.get(), L"Item", {Position(i)}, info, failure))) return hr;
         if (FAILED(hr = GetText(info.get(), L"UserPath", {}, file.userPath, failure))) return hr;
+        if (FAILED(hr = GetText(info.get(), L"FileName", {}, file.fileName, failure))) return hr;
+        if (FAILED(hr = GetText(info.get(), L"ContentType", {}, file.contentType, failure))) return hr;
         if (FAILED(hr = GetText(info.get(), L"TmpPath", {}, file.tmpPath, failure))) return hr;
         if (FAILED(hr = GetLong(info.get(), L"Size", file.size, failure))) return hr;
         std::string hex;
@@ -112,12 +162,26 @@ HRESULT ReadFiles(IDispatch* upload, DumpReport& report, CallFailure& failure) {
 
 }  // namespace
 
+bool ApplySettings(IDispatch* upload, const std::vector<DumpSetting>& settings, DumpReport& report) {
+    for (const DumpSetting& setting : settings) {
+        CallFailure failure;
+        if (FAILED(PutLong(upload, setting.property.c_str(), setting.value, failure))) {
+            Record(failure, report);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool RunRequests(IDispatch* upload, const std::vector<RequestData>& requests, DumpReport& report) {
     CallFailure failure;
     for (const RequestData& request : requests) {
         testhost::TestHost host;
         host.SetContentType(request.contentType);
         host.SetBody(request.body);
+        // As a server's Request does, each BinaryRead goes on where the last
+        // one stopped, so a component that reads in chunks gets the whole body.
+        host.SetReadShape(testhost::ReadShape::Stream);
         ComPtr<IUnknown> context = host.NewScriptingContext();
         VARIANT argument;
         argument.vt = VT_UNKNOWN;  // as a page host passes the context

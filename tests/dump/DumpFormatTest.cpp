@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -40,17 +41,19 @@ TEST(JsonReport, KeysInOrderNullsWhereNothingIsKnown) {
     report.error = ErrorReport{L"Can't call BinaryRead", L"Tandervale.QORUpload.2"};
     report.form = {{L"a", {L"1", L"3"}}, {L"", {L""}}};
     report.formText = L"a=1,3;=";
-    FileReport stored{L"f", L"C:\\x\\a \"b\".txt", L"C:\\t\\1a.tmp", 12, std::string("ab12")};
-    FileReport gone{L"f", L"b", L"C:\\t\\1b.tmp", 0, std::nullopt};
+    FileReport stored{L"f", L"C:\\x\\a \"b\".txt", L"a \"b\".txt", L"text/plain; charset=\"x\"", L"C:\\t\\1a.tmp",
+                      12, std::string("ab12")};
+    FileReport gone{L"f", L"b", L"b", L"", L"C:\\t\\1b.tmp", 0, std::nullopt};
     report.files = {stored, gone};
     EXPECT_EQ(ToJson(report),
               "{\"result\":\"0x80020009\","
               "\"error\":{\"description\":\"Can't call BinaryRead\",\"source\":\"Tandervale.QORUpload.2\"},"
               "\"form\":[{\"name\":\"a\",\"values\":[\"1\",\"3\"]},{\"name\":\"\",\"values\":[\"\"]}],"
               "\"formText\":\"a=1,3;=\","
-              "\"files\":[{\"field\":\"f\",\"userPath\":\"C:\\\\x\\\\a \\\"b\\\".txt\",\"tmpPath\":\"C:\\\\t\\\\1a.tmp\","
-              "\"size\":12,\"sha256\":\"ab12\"},"
-              "{\"field\":\"f\",\"userPath\":\"b\",\"tmpPath\":\"C:\\\\t\\\\1b.tmp\",\"size\":0,\"sha256\":null}]}");
+              "\"files\":[{\"field\":\"f\",\"userPath\":\"C:\\\\x\\\\a \\\"b\\\".txt\",\"fileName\":\"a \\\"b\\\".txt\","
+              "\"contentType\":\"text/plain; charset=\\\"x\\\"\",\"tmpPath\":\"C:\\\\t\\\\1a.tmp\",\"size\":12,\"sha256\":\"ab12\"},"
+              "{\"field\":\"f\",\"userPath\":\"b\",\"fileName\":\"b\",\"contentType\":\"\",\"tmpPath\":\"C:\\\\t\\\\1b.tmp\","
+              "\"size\":0,\"sha256\":null}]}");
 }
 
 TEST(JsonReport, ResultCodesAreEightHexDigits) {
@@ -77,7 +80,27 @@ TEST(DumpArguments, PairsInOrderEitherWayRound) {
     EXPECT_EQ(a.requests[2].contentType, L"");
     EXPECT_EQ(a.requests[2].bodyPath, L"--body");
     EXPECT_FALSE(a.help);
+    EXPECT_TRUE(a.settings.empty());
     EXPECT_TRUE(Parse({L"--body", L"x", L"--help"}).help);
+}
+
+TEST(DumpArguments, SettingsAnywhereInTheOrderGivenAsSignedDecimals) {
+    const DumpArguments a = Parse({L"--code-page", L"65001", L"--content-type", L"a", L"--max-total-bytes=10",
+                                   L"--body", L"b", L"--max-file-bytes", L"-1", L"--max-files=0", L"--max-parts",
+                                   L"007", L"--read-chunk-bytes=2147483647", L"--content-type=c", L"--body=d"});
+    ASSERT_TRUE(a.error.empty()) << std::string(a.error.begin(), a.error.end());
+    ASSERT_EQ(a.requests.size(), 2u);
+    EXPECT_EQ(a.requests[0].bodyPath, L"b");
+    const std::vector<std::pair<std::wstring, LONG>> expected = {
+        {L"CodePage", 65001}, {L"MaxTotalBytes", 10}, {L"MaxFileBytes", -1},
+        {L"MaxFiles", 0},     {L"MaxParts", 7},       {L"ReadChunkBytes", 2147483647}};
+    ASSERT_EQ(a.settings.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(a.settings[i].property, expected[i].first);
+        EXPECT_EQ(a.settings[i].value, expected[i].second);
+    }
+    EXPECT_EQ(Parse({L"--max-parts=-2147483648", L"--content-type", L"a", L"--body", L"b"}).settings.at(0).value,
+              -2147483647 - 1);
 }
 
 TEST(DumpArguments, RefusesWhatIsNotARequest) {
@@ -91,11 +114,25 @@ TEST(DumpArguments, RefusesWhatIsNotARequest) {
         {L"--content-type", L"a", L"--body", L""},                              // empty file name
         {L"--content-type", L"a", L"--body", L"b", L"extra"},                   // stray argument
         {L"--contenttype", L"a", L"--body", L"b"},                              // unknown option
+        // Settings: a decimal number that fits 32 bits, once each.
+        {L"--content-type", L"a", L"--body", L"b", L"--code-page"},
+        {L"--content-type", L"a", L"--body", L"b", L"--code-page="},
+        {L"--content-type", L"a", L"--body", L"b", L"--max-files", L"x"},
+        {L"--content-type", L"a", L"--body", L"b", L"--max-files", L"1.5"},
+        {L"--content-type", L"a", L"--body", L"b", L"--max-parts", L"+3"},
+        {L"--content-type", L"a", L"--body", L"b", L"--max-parts", L" 3"},
+        {L"--content-type", L"a", L"--body", L"b", L"--max-parts", L"-"},
+        {L"--content-type", L"a", L"--body", L"b", L"--max-total-bytes=0x10"},
+        {L"--content-type", L"a", L"--body", L"b", L"--max-file-bytes", L"2147483648"},
+        {L"--content-type", L"a", L"--body", L"b", L"--read-chunk-bytes", L"-2147483649"},
+        {L"--content-type", L"a", L"--body", L"b", L"--code-page", L"1", L"--code-page=2"},
+        {L"--code-page", L"1"},                                                 // settings but no request
     };
     for (const auto& args : bad) {
         const DumpArguments a = Parse(args);
         EXPECT_FALSE(a.error.empty()) << "accepted " << args.size() << " arguments";
         EXPECT_TRUE(a.requests.empty());
+        EXPECT_TRUE(a.settings.empty());
     }
 }
 

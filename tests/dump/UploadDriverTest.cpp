@@ -12,6 +12,7 @@
 #include "automation/DualDispatch.h"
 #include "automation/VariantOps.h"
 #include "ReportError.h"
+#include "UploadFactory.h"
 #include "uploadLib.h"
 #include "tests/TargetSystem.h"
 
@@ -113,8 +114,10 @@ public:
             form->AppendEntry(*Text8(name).get(), *qor::DispatchVariant(collection.get()).get());
         }
     }
-    void AddFile(const char* field, const char* userPath, const std::string& tmpPath, LONG size) {
-        auto info = CQORFileInfo::Create(qor::ToAutomationString(userPath), qor::ToAutomationString(tmpPath.c_str()), size);
+    void AddFile(const char* field, const char* userPath, const std::string& tmpPath, LONG size,
+                 const char* contentType = "") {
+        auto info = CQORFileInfo::Create(qor::ToAutomationString(userPath), qor::ToAutomationString(tmpPath.c_str()), size,
+                                         qor::ToAutomationString(contentType));
         files->AppendEntry(*Text8(field).get(), *qor::DispatchVariant(info.get()).get());
     }
 
@@ -160,7 +163,7 @@ TEST_F(UploadDriverTest, EachRequestIsOnePageAndTheResultsAreReadByPosition) {
         [&stored](StandIn& s) {
             // Field names that are numbers must not be taken for positions.
             s.SetForm({{"2", {"two"}}, {"1", {"one", "", "uno"}}, {"f", {"a.txt", "b.txt"}}}, "2=two;1=one,,uno;f=a.txt,b.txt");
-            s.AddFile("f", "C:\\in\\a.txt", stored, 8);
+            s.AddFile("f", "C:\\in\\a.txt", stored, 8, "text/plain");
             s.AddFile("f", "b.txt", "C:\\no\\such\\file.tmp", 3);
             return S_OK;
         },
@@ -187,6 +190,8 @@ TEST_F(UploadDriverTest, EachRequestIsOnePageAndTheResultsAreReadByPosition) {
     ASSERT_EQ(report.files.size(), 2u);
     EXPECT_EQ(report.files[0].field, L"f");
     EXPECT_EQ(report.files[0].userPath, L"C:\\in\\a.txt");
+    EXPECT_EQ(report.files[0].fileName, L"a.txt");
+    EXPECT_EQ(report.files[0].contentType, L"text/plain");
     EXPECT_EQ(report.files[0].tmpPath, std::wstring(stored.begin(), stored.end()));
     EXPECT_EQ(report.files[0].size, 8);
     std::string expected;
@@ -194,6 +199,7 @@ TEST_F(UploadDriverTest, EachRequestIsOnePageAndTheResultsAreReadByPosition) {
     EXPECT_EQ(report.files[0].sha256, expected);
     EXPECT_EQ(report.files[1].field, L"f");
     EXPECT_EQ(report.files[1].userPath, L"b.txt");
+    EXPECT_EQ(report.files[1].contentType, L"");
     EXPECT_EQ(report.files[1].size, 3);
     EXPECT_FALSE(report.files[1].sha256) << "a file that cannot be read has no digest";
 }
@@ -236,6 +242,100 @@ TEST_F(UploadDriverTest, ReportsWithoutACodeAndFailedStartsAreFailuresToo) {
     EXPECT_EQ(started.result, E_NOINTERFACE);
     ASSERT_TRUE(started.error);
     EXPECT_EQ(started.error->description, L"Can't obtain ScriptingContext");
+}
+
+// The settings and the new file members through the real component, made in
+// this process and driven by name as the dump does.
+struct RealRun {
+    bool succeeded = false;
+    DumpReport report;
+};
+
+RealRun DumpWithRealComponent(const std::vector<DumpSetting>& settings, const std::vector<RequestData>& requests) {
+    RealRun run;
+    ComPtr<IDispatch> upload;
+    EXPECT_EQ(CreateUploadObject(nullptr, IID_IDispatch, upload.put_void()), S_OK);
+    if (!upload) return run;
+    run.succeeded = ApplySettings(upload.get(), settings, run.report) && RunRequests(upload.get(), requests, run.report);
+    CallFailure failure;
+    EXPECT_EQ(ReadResults(upload.get(), run.report, failure), S_OK);
+    return run;
+}
+
+const std::wstring kBoundary = L"multipart/form-data; boundary=B";
+
+std::string Part(const std::string& name, const std::string& data, const char* fileName = nullptr,
+                 const char* contentType = nullptr) {
+    std::string head = "--B\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+    if (fileName) head += "; filename=\"" + std::string(fileName) + "\"";
+    if (contentType) head += "\r\nContent-Type: " + std::string(contentType);
+    return head + "\r\n\r\n" + data + "\r\n";
+}
+
+// Three values, two files, the larger of 5 bytes.
+const std::string kParts = Part("a", "1") + Part("f", "12345", "C:\\in\\f.bin", "application/x-test") +
+                           Part("g", "ab", "dir/g.txt");
+const std::string kMultipart = kParts + "--B--\r\n";
+
+TEST(RealComponent, EachLimitAtItsValueAndOnePastAndRefusedPuts) {
+    const LONG total = static_cast<LONG>(kMultipart.size());
+    const struct {
+        const wchar_t* property;
+        LONG value;
+        HRESULT expected;
+    } rows[] = {
+        {L"MaxTotalBytes", total, S_OK}, {L"MaxTotalBytes", total - 1, QOR_E_BODY_TOO_LARGE},
+        {L"MaxFileBytes", 5, S_OK},      {L"MaxFileBytes", 4, QOR_E_FILE_TOO_LARGE},
+        {L"MaxFiles", 2, S_OK},          {L"MaxFiles", 1, QOR_E_TOO_MANY_FILES},
+        {L"MaxParts", 3, S_OK},          {L"MaxParts", 2, QOR_E_TOO_MANY_PARTS},
+        {L"MaxParts", -1, E_INVALIDARG}, {L"CodePage", 12345, E_INVALIDARG},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::wstring(row.property) + L" " + std::to_wstring(row.value));
+        const RealRun run = DumpWithRealComponent({{row.property, row.value}}, {{kBoundary, kMultipart}});
+        EXPECT_EQ(run.succeeded, row.expected == S_OK);
+        EXPECT_EQ(run.report.result, row.expected);
+        if (row.expected == S_OK) {
+            EXPECT_EQ(run.report.files.size(), 2u);
+            continue;
+        }
+        ASSERT_TRUE(run.report.error);
+        EXPECT_NE(run.report.error->description.find(row.property), std::wstring::npos) << run.report.error->description;
+        EXPECT_TRUE(run.report.form.empty());
+        EXPECT_TRUE(run.report.files.empty());
+    }
+}
+
+TEST(RealComponent, FileMembersCodePageAndChunkedReads) {
+    // UTF-8 bytes of e-acute and the euro sign in a value and a file name.
+    const std::string utf8 = "\xC3\xA9\xE2\x82\xAC";
+    const std::vector<RequestData> requests = {
+        {kBoundary, Part("t", utf8) + Part("u", "x", (utf8 + ".txt").c_str(), " text/plain ") + kMultipart}};
+    const RealRun plain = DumpWithRealComponent({}, requests);
+    ASSERT_TRUE(plain.succeeded);
+    ASSERT_EQ(plain.report.files.size(), 3u);
+    ASSERT_EQ(plain.report.form.size(), 5u);
+    EXPECT_EQ(plain.report.form[0].values, std::vector<std::wstring>{L"\u00c3\u00a9\u00e2\u201a\u00ac"});
+    EXPECT_EQ(plain.report.files[0].fileName, L"\u00c3\u00a9\u00e2\u201a\u00ac.txt");
+    EXPECT_EQ(plain.report.files[0].contentType, L"text/plain");
+    EXPECT_EQ(plain.report.files[1].fileName, L"f.bin");
+    EXPECT_EQ(plain.report.files[1].contentType, L"application/x-test");
+    EXPECT_EQ(plain.report.files[2].fileName, L"g.txt");
+    EXPECT_EQ(plain.report.files[2].contentType, L"");
+
+    const RealRun utf8Run = DumpWithRealComponent({{L"CodePage", 65001}}, requests);
+    ASSERT_TRUE(utf8Run.succeeded);
+    EXPECT_EQ(utf8Run.report.form.at(0).values, std::vector<std::wstring>{L"\u00e9\u20ac"});
+    EXPECT_EQ(utf8Run.report.files.at(0).fileName, L"\u00e9\u20ac.txt");
+
+    // Read in chunks of 7 bytes, the JSON is the same but for the temporary paths.
+    RealRun chunked = DumpWithRealComponent({{L"ReadChunkBytes", 7}}, requests);
+    ASSERT_TRUE(chunked.succeeded);
+    RealRun whole = plain;
+    for (RealRun* run : {&chunked, &whole})
+        for (FileReport& file : run->report.files) file.tmpPath.clear();
+    EXPECT_EQ(ToJson(chunked.report), ToJson(whole.report));
+    EXPECT_TRUE(chunked.report.files.at(1).sha256) << "the digests are compared too";
 }
 
 // Calls by name need the type library registered: the program carries it as
