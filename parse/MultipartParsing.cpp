@@ -447,8 +447,9 @@ bool PostDataParser::ParsePart() {
     // The end of the body, an empty header block, or a part without a name:
     // its data is not consumed and no later part is read.
     if (fieldName.Length() == 0) return false;
-    CountPart();
 
+    // A blank file input adds no value, so it does not count against MaxParts.
+    if (!isFile || fileName.Length() != 0) CountPart();
     if (!isFile) {
         static const ByteString empty;
         AddValue(fieldName, empty);

@@ -5,7 +5,7 @@
 struct ParseLimits {
     uint32_t maxFileBytes = 0;  // data bytes of any one stored file
     uint32_t maxFiles = 0;      // files stored
-    uint32_t maxParts = 0;      // values added: URL-encoded pairs, named multipart parts
+    uint32_t maxParts = 0;      // values added: URL-encoded pairs, multipart text and file parts
 };
 
 // Raised by Parse the moment a body would go past a bound, before the part

@@ -19,7 +19,7 @@ TEST(ParseLimits, EachLimitHoldsAtItsValueAndFailsOnePast) {
     const std::string big(10000, 'x');  // past one put buffer of the file
     const std::string urlBody = "a=1&b=2&a=3";
     const std::string textParts = Part("name=\"a\"", "1") + Part("name=\"b\"", "2") + Closing();
-    // A blank file input is a named part but stores nothing.
+    // A blank file input adds no value and stores nothing.
     const std::string mixed = Part("name=\"a\"", "1") + Part("name=\"f\"; filename=\"\"", "") +
                               FilePart("g", big) + FilePart("h", "small") + Closing();
     struct Row {
@@ -35,13 +35,13 @@ TEST(ParseLimits, EachLimitHoldsAtItsValueAndFailsOnePast) {
         {"file bounds leave pairs alone", false, urlBody, {1, 1, 0}, {}},
         {"text parts at the bound", true, textParts, {0, 0, 2}, {}},
         {"a text part past it", true, textParts, {0, 0, 1}, Limit::Parts},
-        {"named parts at the bound", true, mixed, {0, 0, 4}, {}},
-        {"a blank file input counts", true, mixed, {0, 0, 3}, Limit::Parts},
+        {"values at the bound: a blank file input does not count", true, mixed, {0, 0, 3}, {}},
+        {"a value past it", true, mixed, {0, 0, 2}, Limit::Parts},
         {"files at the bound", true, mixed, {0, 2, 0}, {}},
         {"a file past it", true, mixed, {0, 1, 0}, Limit::Files},
         {"the largest file at the bound", true, mixed, {10000, 0, 0}, {}},
         {"a byte past it", true, mixed, {9999, 0, 0}, Limit::FileBytes},
-        {"every bound at once", true, mixed, {10000, 2, 4}, {}},
+        {"every bound at once", true, mixed, {10000, 2, 3}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

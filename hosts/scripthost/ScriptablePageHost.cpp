@@ -53,6 +53,7 @@ constexpr struct {
     {L"ByteArray", ReadShape::ByteArray},           {L"ShortByteArray", ReadShape::ShortByteArray},
     {L"ByteArrayByRef", ReadShape::ByteArrayByRef}, {L"NonByteArray", ReadShape::NonByteArray},
     {L"NotAnArray", ReadShape::NotAnArray},         {L"EmptyAfterFirst", ReadShape::EmptyAfterFirst},
+    {L"Stream", ReadShape::Stream},
 };
 
 // Script names are not case-sensitive.
