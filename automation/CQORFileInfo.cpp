@@ -71,17 +71,7 @@ ComPtr<CQORFileInfo> CQORFileInfo::Create(UniqueBstr userPath, UniqueBstr tmpPat
                                                  std::move(contentType), std::move(filesLife)));
 }
 
-HRESULT CQORFileInfo::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IQORFileInfo) ||
-        IsEqualIID(iid, IID_IQORFileInfo2)) {
-        *out = static_cast<IQORFileInfo2*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
+HRESULT CQORFileInfo::QueryInterface(REFIID iid, void** out) { return QueryDual(iid, out, {IID_IQORFileInfo}); }
 
 HRESULT CQORFileInfo::get_UserPath(BSTR* pVal) { return CopyString(userPath_.get(), pVal); }
 HRESULT CQORFileInfo::get_TmpPath(BSTR* pVal) { return CopyString(tmpPath_.get(), pVal); }

@@ -15,17 +15,7 @@ ComPtr<CQORVariantCollection> CQORVariantCollection::Create() {
     return ComPtr<CQORVariantCollection>(new CQORVariantCollection);
 }
 
-HRESULT CQORVariantCollection::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, IID_IQORVariantCollection)) {
-        *out = static_cast<IQORVariantCollection*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
+HRESULT CQORVariantCollection::QueryInterface(REFIID iid, void** out) { return QueryDual(iid, out); }
 
 void CQORVariantCollection::AppendValue(const VARIANT& value) {
     if (V_VT(&value) != VT_BSTR) RaiseFailure(E_INVALIDARG);

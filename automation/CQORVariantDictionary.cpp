@@ -31,17 +31,7 @@ ComPtr<CQORVariantDictionary> CQORVariantDictionary::Create() {
     return ComPtr<CQORVariantDictionary>(new CQORVariantDictionary);
 }
 
-HRESULT CQORVariantDictionary::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, IID_IQORVariantDictionary)) {
-        *out = static_cast<IQORVariantDictionary*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
+HRESULT CQORVariantDictionary::QueryInterface(REFIID iid, void** out) { return QueryDual(iid, out); }
 
 void CQORVariantDictionary::ResetEntries() noexcept {
     keys_.ResetCount();

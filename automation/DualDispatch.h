@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <initializer_list>
 
 namespace qor {
 
@@ -45,6 +46,22 @@ public:
                                      VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
         return DispatchInvoke(slot_, __uuidof(I), static_cast<I*>(this), id, riid, lcid, flags, params,
                               result, exception, argError);
+    }
+
+protected:
+    // QueryInterface of an object whose one dual interface is I: it answers
+    // IUnknown, IDispatch, I and the interfaces I derives from (`bases`).
+    HRESULT QueryDual(REFIID iid, void** out, std::initializer_list<IID> bases = {}) noexcept {
+        if (!out) return E_POINTER;
+        bool answered = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, __uuidof(I));
+        for (const IID& base : bases) answered = answered || IsEqualIID(iid, base);
+        if (!answered) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = static_cast<I*>(this);
+        static_cast<I*>(this)->AddRef();
+        return S_OK;
     }
 
 private:

@@ -31,6 +31,9 @@ use_arch() {
   QOR_ARCH_BUILD=$QOR_BUILD/$QOR_ARCH_TREE
 }
 
+# The Windows path under which Wine sees a Linux path (drive Z: is the root).
+windows_path() { local p; p=$(realpath -m -- "$1"); printf 'Z:%s' "${p//\//\\}"; }
+
 # Every Wine command of this project runs with the Windows tree's private prefix.
 wine_env() {
   export WINEPREFIX=$QOR_WIN_BUILD/wineprefix

@@ -5,6 +5,14 @@
 // reads the posted fields (Form) and stored files (Files). The temporary files
 // live exactly as long as this object. IQORUpload2 adds what a page may opt
 // into: the code page of the text, limits, and reading the body in chunks.
+//
+// Code pages, deliberately split: the text the client sent (field names,
+// values, the whole-form text, user paths, file names and part content
+// types) becomes UTF-16 in the system ANSI code page, or in CodePage when a
+// page set one; temporary paths are the system's own and always use the
+// system ANSI code page; the request's CONTENT_TYPE is narrowed in the
+// calling thread's ANSI code page, and error descriptions are widened in it.
+// Pages and hosts rely on each of these: do not unify them.
 #include <windows.h>
 #include <oleauto.h>
 

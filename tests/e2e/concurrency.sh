@@ -10,7 +10,7 @@ upload() {  # upload N [curl options]: client N posts its own file; answer and e
   local n=$1; shift
   mkdir -p "$work/kept$n"
   curl -sS --max-time 60 -w '\n%{http_code}' "$@" -F "client=$n" -F "file=@$work/in$n.bin" \
-    "$BASE/keep.asp?to=$(winpath "$work/kept$n")" >"$work/answer$n" 2>&1
+    "$BASE/keep.asp?to=$(windows_path "$work/kept$n")" >"$work/answer$n" 2>&1
   date +%s.%N >"$work/done$n"
 }
 

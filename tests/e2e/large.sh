@@ -6,7 +6,7 @@ work=$STATE/work-large
 rm -rf "$work"; mkdir -p "$work/kept"
 head -c $((100 << 20)) /dev/urandom >"$work/big.bin"
 start=$(date +%s.%N)
-answer=$(fetch -F note=large -F "file=@$work/big.bin" "$BASE/keep.asp?to=$(winpath "$work/kept")")
+answer=$(fetch -F note=large -F "file=@$work/big.bin" "$BASE/keep.asp?to=$(windows_path "$work/kept")")
 end=$(date +%s.%N)
 expect_eq "status" 200 "$(status_of "$answer")"
 expect_has "size" "$answer" "file|file|big.bin|104857600|"

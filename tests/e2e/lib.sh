@@ -7,11 +7,12 @@ BASE=http://127.0.0.1:$PORT
 HOST_TMP=$STATE/tmp
 passed=0 failed=0
 
-winpath() { local p; p=$(realpath -m -- "$1"); printf 'Z:%s' "${p//\//\\}"; }
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
+
 
 # The component as this tree built it, registered afresh (see pagehost-fixture).
 if [ -s "$STATE/dll" ] &&
-   ! env LC_ALL=en_US.UTF-8 "$(cat "$STATE/wine-run")" regsvr32 /s "$(winpath "$(cat "$STATE/dll")")" \
+   ! env LC_ALL=en_US.UTF-8 "$(cat "$STATE/wine-run")" regsvr32 /s "$(windows_path "$(cat "$STATE/dll")")" \
      </dev/null >"$STATE/register.log" 2>&1; then
   echo "cannot register the component:"; cat "$STATE/register.log"; exit 1
 fi

@@ -28,7 +28,7 @@ expect_has "query count" "$answer" "query.count=3"
 expect_has "Request.Item" "$answer" "request.a=x y&z, again"
 expect_has "HTMLEncode" "$answer" "html=&lt;a href=&quot;x&quot;&gt;Tom &amp; &#39;Jerry&#39;&lt;/a&gt;"
 expect_has "URLEncode" "$answer" "url=a+b%26c%2Fd"
-expect_has "MapPath" "$answer" "map=$(winpath "$STATE/site")\\sub\\file.txt"
+expect_has "MapPath" "$answer" "map=$(windows_path "$STATE/site")\\sub\\file.txt"
 expect_has "page ran to its end" "$answer" "done"
 # Without a CodePage directive the page's bytes are ANSI text and go out as they came.
 expect_has "no directive: bytes unchanged" "$answer" "ansi=é 2 codepage=1252 charset=[]"

@@ -10,7 +10,7 @@ rm -rf "$work"; mkdir -p "$work"
 post_keep() {  # post_keep TAG curl-arguments...: answer of keep.asp, stored files copied to $work/TAG
   local tag=$1; shift
   mkdir -p "$work/$tag"
-  fetch "$@" "$BASE/keep.asp?to=$(winpath "$work/$tag")"
+  fetch "$@" "$BASE/keep.asp?to=$(windows_path "$work/$tag")"
 }
 line_of() { grep -a "^$2" <<<"$1" | head -n 1; }
 
@@ -35,7 +35,7 @@ for spec in "single a.txt" "many b.bin" "many c.bin"; do
   expect_eq "file $n user path" "$2" "$user"
   expect_eq "file $n size" "$(stat -c %s "$work/$2")" "$size"
   expect_eq "file $n stored during the page" True "$existed"
-  expect_has "file $n stored in the host's TMP" "${tmp,,}" "$(winpath "$HOST_TMP" | tr 'A-Z' 'a-z')"
+  expect_has "file $n stored in the host's TMP" "${tmp,,}" "$(windows_path "$HOST_TMP" | tr 'A-Z' 'a-z')"
   if cmp -s "$work/$2" "$work/several/$n.bin"; then pass; else fail "file $n: stored bytes differ from the upload"; fi
 done
 expect_has "several: whole form" "$(line_of "$answer" "whole|")" "title=Hello"
@@ -120,7 +120,7 @@ file|f|résumé 日本.txt|text/plain; charset=utf-8|5|résumé 日本.txt\nfile
 ask() {
   local type=application/x-www-form-urlencoded
   [ "$1" = mp ] && type="multipart/form-data; boundary=$b"
-  answer=$(fetch -H "Content-Type: $type" --data-binary "@$work/$1.body" "$BASE/limits.asp?tmp=$(winpath "$HOST_TMP")&$2")
+  answer=$(fetch -H "Content-Type: $type" --data-binary "@$work/$1.body" "$BASE/limits.asp?tmp=$(windows_path "$HOST_TMP")&$2")
   expect_eq "$1 $2: status" 200 "$(status_of "$answer")"
   answer=$(sed '$d' <<<"$answer")
 }
