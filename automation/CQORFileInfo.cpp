@@ -4,6 +4,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 namespace qor {
 namespace {
@@ -57,13 +58,16 @@ std::wstring DirectoryOf(std::wstring_view path) {
     return std::wstring(path.substr(0, root ? separator + 1 : separator));
 }
 
-}  // namespace
-
+// The last segment of a client's path after any "\\", "/" or ":" (a drive
+// prefix is a directory part too); "." and ".." give an empty name. What is
+// left names a file inside whatever directory it is appended to.
 std::wstring_view BareFileName(std::wstring_view path) noexcept {
     const size_t separator = path.find_last_of(L"\\/:");
     const std::wstring_view name = separator == std::wstring_view::npos ? path : path.substr(separator + 1);
     return name == L"." || name == L".." ? std::wstring_view() : name;
 }
+
+}  // namespace
 
 ComPtr<CQORFileInfo> CQORFileInfo::Create(UniqueBstr userPath, UniqueBstr tmpPath, LONG size, UniqueBstr contentType,
                                           std::weak_ptr<const void> filesLife) {

@@ -7,7 +7,6 @@
 #include <oleauto.h>
 
 #include <memory>
-#include <string_view>
 
 #include "automation/ComHolders.h"
 #include "automation/ComObject.h"
@@ -50,10 +49,5 @@ private:
     std::weak_ptr<const void> filesLife_;
     LONG size_;
 };
-
-// The last segment of a client's path after any "\", "/" or ":" (a drive
-// prefix is a directory part too); "." and ".." give an empty name. What is
-// left names a file inside whatever directory it is appended to.
-std::wstring_view BareFileName(std::wstring_view path) noexcept;
 
 }  // namespace qor
