@@ -58,7 +58,7 @@ std::wstring DirectoryOf(std::wstring_view path) {
     return std::wstring(path.substr(0, root ? separator + 1 : separator));
 }
 
-// The last segment of a client's path after any "\\", "/" or ":" (a drive
+// The last segment of a client's path after any backslash, "/" or ":" (a drive
 // prefix is a directory part too); "." and ".." give an empty name. What is
 // left names a file inside whatever directory it is appended to.
 std::wstring_view BareFileName(std::wstring_view path) noexcept {
