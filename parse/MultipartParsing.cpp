@@ -6,9 +6,13 @@
 #include "PostDataParser.h"
 #include "RuntimeFiles.h"
 #include "TokenSplitter.h"
+#include "UniqueAny.h"
 #include "XFile.h"
 
 namespace {
+
+// A temporary file that no record owns yet: deleted when its owner goes.
+using UnownedTemporaryFile = UniqueAny<const char*, [](const char* path) { rt::Unlink(path); }>;
 
 constexpr const char kDisposition[] = "CONTENT-DISPOSITION";
 constexpr uint32_t kDispositionLength = sizeof kDisposition - 1;
@@ -471,16 +475,14 @@ void PostDataParser::StoreFilePart(const ByteString& fieldName, const ByteString
     record.userPath.Assign(fileName);
     record.contentType.Assign(contentType);
     // Creating the file is the last step that may fail before anything of the
-    // part is stored; from the append on, the record owns the file and the
-    // parser's destruction deletes it.
+    // part is stored. Until the record is appended, a failure deletes the file
+    // (after the writer, made later, has closed it); from then on the record
+    // owns it and the parser's destruction deletes it.
+    UnownedTemporaryFile unowned;
     auto writer = std::make_unique<XFile>(XFile::NewTemporary{}, record.tmpPath, kFileBufferSize);
-    try {
-        files.Append(record);
-    } catch (...) {
-        writer.reset();
-        rt::Unlink(record.tmpPath.Text());
-        throw;
-    }
+    unowned.reset(record.tmpPath.Text());
+    files.Append(record);
+    unowned.release();
     int32_t& size = files.Last().size;
     // An alarm from here on destroys the writer on its way out, which closes
     // the file and ignores the writer's own errors.

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "FileHandles.h"
 #include "OutputBuffer.h"
 
 class ByteString;
@@ -28,8 +29,8 @@ public:
     // either way; a second Close does nothing.
     void Close();
 
-    bool IsOpen() const { return descriptor_ != -1; }
-    int Descriptor() const { return descriptor_; }
+    bool IsOpen() const { return static_cast<bool>(descriptor_); }
+    int Descriptor() const { return descriptor_.get(); }
 
 protected:
     // A short write drops the bytes still waiting and raises "Unable to write
@@ -37,5 +38,5 @@ protected:
     uint32_t RawWrite(const unsigned char* bytes, uint32_t count) override;
 
 private:
-    int descriptor_ = -1;
+    UniqueFileHandle descriptor_;
 };
