@@ -53,6 +53,8 @@ private:
     void AddPage();
     void Release();
     static uint32_t TableCapacityFor(uint32_t pages);
+    template <typename Visit>
+    uint32_t ForEachPiece(uint32_t position, uint32_t count, Visit visit) const;
 
     unsigned char** pages_ = nullptr;
     uint32_t tableCapacity_ = 0;
