@@ -15,13 +15,10 @@ public:
 
     // No target; delimiters and blanks are both the default set.
     TokenSplitter();
+    // The sets are NUL-terminated texts that must outlive the splitter.
     TokenSplitter(ByteString& target, const char* delimiters, const char* blanks = kDefaultBlanks);
 
     void SetTarget(ByteString& target) { target_ = &target; }
-    ByteString* Target() const { return target_; }
-    // The sets are NUL-terminated texts that must outlive the splitter.
-    void SetDelimiters(const char* delimiters);
-    void SetBlanks(const char* blanks);
 
     // Copies token n (counted from 0), scanning from start, into out. Returns
     // the index at which copying stopped: the delimiter or the NUL that ended

@@ -57,7 +57,6 @@ public:
     bool Good() const { return good_ != 0; }
     explicit operator bool() const { return good_ != 0; }
     unsigned char LastByte() const { return lastByte_; }
-    uint32_t GetBufferSize() const { return size_; }
     // How many bytes have been taken from the medium so far.
     uint32_t MediumPosition() const { return mediumPosition_; }
 

@@ -29,9 +29,6 @@ public:
     // either way; a second Close does nothing.
     void Close();
 
-    bool IsOpen() const { return static_cast<bool>(descriptor_); }
-    int Descriptor() const { return descriptor_.get(); }
-
 protected:
     // A short write drops the bytes still waiting and raises "Unable to write
     // file"; the file keeps what was written before.
