@@ -46,8 +46,6 @@ public:
     uint32_t Overwrite(uint32_t position, const unsigned char* bytes, uint32_t count);
 
     uint32_t Length() const { return length_; }
-    uint32_t PageCount() const { return pageCount_; }
-    uint32_t TableCapacity() const { return tableCapacity_; }
 
 private:
     void AddPage();
