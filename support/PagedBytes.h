@@ -4,6 +4,9 @@
 // Growable byte array made of 4096-byte pages that never move; growth copies
 // only the page table, whose capacity is a multiple of 16 entries and doubles
 // when it is full.
+//
+// Failed allocations, and growth that would take the length past 32 bits,
+// raise std::bad_alloc; nothing else is raised.
 class PagedBytes {
 public:
     static constexpr uint32_t kPageShift = 12;
