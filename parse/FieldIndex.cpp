@@ -29,7 +29,7 @@ uint32_t FieldIndex::Hash(const char* text) {
 // Brings the table up to the list: a larger table when it would pass half
 // full (moved over by stored hashes, without touching the names), then every
 // field appended since the last call.
-void FieldIndex::Catch(const FormFieldList& fields) {
+void FieldIndex::IndexAppended(const FormFieldList& fields) {
     const uint32_t count = fields.Count();
     if (count < indexed_) {  // the list was replaced: start again
         slots_.clear();
@@ -70,7 +70,7 @@ void FieldIndex::Insert(const FormFieldList& fields, uint32_t index) {
 }
 
 int32_t FieldIndex::Find(const FormFieldList& fields, const char* name) {
-    Catch(fields);
+    IndexAppended(fields);
     const uint32_t hash = Hash(name);
     const size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {

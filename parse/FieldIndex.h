@@ -28,7 +28,7 @@ private:
     static uint32_t Hash(const char* text);
     void Insert(const FormFieldList& fields, uint32_t index);
     void Place(Slot slot);
-    void Catch(const FormFieldList& fields);
+    void IndexAppended(const FormFieldList& fields);
 
     std::vector<Slot> slots_;
     uint32_t indexed_ = 0;  // fields[0, indexed_) are in the table

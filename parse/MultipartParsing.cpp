@@ -6,9 +6,13 @@
 #include "PostDataParser.h"
 #include "RuntimeFiles.h"
 #include "TokenSplitter.h"
+#include "UniqueAny.h"
 #include "XFile.h"
 
 namespace {
+
+// A temporary file that no record owns yet: deleted when its owner goes.
+using UnownedTemporaryFile = UniqueAny<const char*, [](const char* path) { rt::Unlink(path); }>;
 
 constexpr const char kDisposition[] = "CONTENT-DISPOSITION";
 constexpr uint32_t kDispositionLength = sizeof kDisposition - 1;
@@ -55,7 +59,7 @@ struct AppendToFile {
     void Add(uint32_t n) { size = static_cast<int32_t>(static_cast<uint32_t>(size) + n); }
 };
 
-// A file input left blank: the data is read and dropped.
+// A file input left blank: its data is read, run by run, and dropped.
 struct SkipByte {
     void Put(const unsigned char*, uint32_t) {}
 };
@@ -63,9 +67,9 @@ struct SkipByte {
 // The next run of body bytes to examine: the get buffer's waiting bytes, or
 // one byte when reading is unbuffered. Runs taken with Peek are consumed by
 // Take, once the caller knows how many bytes it used.
-class BodyRuns {
+class BodyRunReader {
 public:
-    explicit BodyRuns(InputBuffer& body) : body_(body) {}
+    explicit BodyRunReader(InputBuffer& body) : body_(body) {}
 
     // 0 at the end of the body.
     uint32_t Next(const unsigned char*& run) {
@@ -91,7 +95,7 @@ private:
 enum class HeaderShape {
     Other,        // certainly another header, or no header at all
     Disposition,  // the name, then the colon at kDispositionLength, then more
-    Unsure,       // leading blanks, or a NUL where the colon would be
+    NeedsSplitter,  // leading blanks, or a NUL where the colon would be
 };
 
 // The splitter's header name is the text from the first non-blank up to the
@@ -105,7 +109,7 @@ HeaderShape LookAtHeader(const ByteString& line) {
     // The name, the colon and one more byte.
     if (line.Length() <= kDispositionLength + 1) return HeaderShape::Other;
     const char* text = line.Text();
-    if (text[0] == ' ' || text[0] == '\t' || text[0] == ',') return HeaderShape::Unsure;
+    if (text[0] == ' ' || text[0] == '\t' || text[0] == ',') return HeaderShape::NeedsSplitter;
     // Three overlapping words cover the name's 19 bytes. Setting bit 5 turns
     // an upper-case letter into its lower case, and no other byte into a
     // lower-case letter; the hyphen's byte is compared as it stands.
@@ -121,7 +125,7 @@ HeaderShape LookAtHeader(const ByteString& line) {
     }
     if (folded != 0) return HeaderShape::Other;
     if (text[kDispositionLength] == ':') return HeaderShape::Disposition;
-    return text[kDispositionLength] == 0 ? HeaderShape::Unsure : HeaderShape::Other;
+    return text[kDispositionLength] == 0 ? HeaderShape::NeedsSplitter : HeaderShape::Other;
 }
 
 // Matches `^Content-Type:[ \t]*(.*?)[ \t]*$`, the name in either case, the
@@ -319,8 +323,8 @@ DataStep StepPartData(const unsigned char* run, uint32_t n, DataScan scan, const
 
 }  // namespace
 
-struct PostDataParser::PartScratch {
-    explicit PartScratch(ByteString& line) : headerSplit(line, ":"), headerName(header, ":") {}
+struct PostDataParser::PartHeaderReader {
+    explicit PartHeaderReader(ByteString& line) : headerSplit(line, ":"), headerName(header, ":") {}
 
     // A header line of any shape: its name through the splitter, then the
     // parameters when it names Content-Disposition.
@@ -334,13 +338,11 @@ struct PostDataParser::PartScratch {
     bool isFile = false;
 
     ByteString header;
-    // CR LF and the delimiter, in one piece: a near miss releases a prefix.
-    ByteString held;
     TokenSplitter headerSplit;  // a header line, at ":"
     TokenSplitter headerName;   // upper-cases the header name
 };
 
-void PostDataParser::PartScratch::ReadHeaderLine(const ByteString& line) {
+void PostDataParser::PartHeaderReader::ReadHeaderLine(const ByteString& line) {
     const uint32_t colon = headerSplit.Token(header, 0, 0);
     // Only a header name with something after its colon counts; blanks
     // before the colon make it a different name.
@@ -351,7 +353,7 @@ void PostDataParser::PartScratch::ReadHeaderLine(const ByteString& line) {
     ReadDisposition(line.Text() + colon + 1);
 }
 
-void PostDataParser::PartScratch::ReadDisposition(const char* p) {
+void PostDataParser::PartHeaderReader::ReadDisposition(const char* p) {
     const ParameterClasses& c = kParameterClasses;
     isFile = false;
     fileName.Clear();
@@ -387,11 +389,11 @@ void PostDataParser::PartScratch::ReadDisposition(const char* p) {
     }
 }
 
-void PostDataParser::PartScratchDeleter::operator()(PartScratch* scratch) const { delete scratch; }
+void PostDataParser::DeleteHeaderReader(PartHeaderReader* reader) noexcept { delete reader; }
 
-PostDataParser::PartScratch& PostDataParser::Scratch() {
-    if (scratch_ == nullptr) scratch_.reset(new PartScratch(line));
-    return *scratch_;
+PostDataParser::PartHeaderReader& PostDataParser::HeaderReader() {
+    if (!headerReader_) headerReader_.reset(new PartHeaderReader(line));
+    return *headerReader_.get();
 }
 
 void PostDataParser::ParseMultipart() {
@@ -406,7 +408,7 @@ void PostDataParser::ParseMultipart() {
 
 bool PostDataParser::ReadLine() {
     line.Clear();
-    BodyRuns runs(*body);
+    BodyRunReader runs(*body);
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
         for (uint32_t from = 0;;) {
@@ -425,24 +427,24 @@ bool PostDataParser::ReadLine() {
 }
 
 bool PostDataParser::ParsePart() {
-    PartScratch& scratch = Scratch();
-    scratch.fieldName.Clear();
-    scratch.fileName.Clear();
-    scratch.contentType.Clear();
-    scratch.isFile = false;
+    PartHeaderReader& header = HeaderReader();
+    header.fieldName.Clear();
+    header.fileName.Clear();
+    header.contentType.Clear();
+    header.isFile = false;
 
     bool more = ReadLine();
     while (more && line.Length() != 0) {
         switch (LookAtHeader(line)) {
-        case HeaderShape::Other: ReadContentType(line, scratch.contentType); break;
-        case HeaderShape::Disposition: scratch.ReadDisposition(line.Text() + kDispositionLength + 1); break;
-        case HeaderShape::Unsure: scratch.ReadHeaderLine(line); break;
+        case HeaderShape::Other: ReadContentType(line, header.contentType); break;
+        case HeaderShape::Disposition: header.ReadDisposition(line.Text() + kDispositionLength + 1); break;
+        case HeaderShape::NeedsSplitter: header.ReadHeaderLine(line); break;
         }
         more = ReadLine();
     }
-    ByteString& fieldName = scratch.fieldName;
-    ByteString& fileName = scratch.fileName;
-    const bool isFile = scratch.isFile;
+    ByteString& fieldName = header.fieldName;
+    ByteString& fileName = header.fileName;
+    const bool isFile = header.isFile;
 
     // The end of the body, an empty header block, or a part without a name:
     // its data is not consumed and no later part is read.
@@ -459,7 +461,7 @@ bool PostDataParser::ParsePart() {
         SkipByte sink;
         CopyPartData(sink);
     } else {
-        StoreFilePart(fieldName, fileName, scratch.contentType);
+        StoreFilePart(fieldName, fileName, header.contentType);
     }
     return true;
 }
@@ -473,16 +475,14 @@ void PostDataParser::StoreFilePart(const ByteString& fieldName, const ByteString
     record.userPath.Assign(fileName);
     record.contentType.Assign(contentType);
     // Creating the file is the last step that may fail before anything of the
-    // part is stored; from the append on, the record owns the file and the
-    // parser's destruction deletes it.
+    // part is stored. Until the record is appended, a failure deletes the file
+    // (after the writer, made later, has closed it); from then on the record
+    // owns it and the parser's destruction deletes it.
+    UnownedTemporaryFile unowned;
     auto writer = std::make_unique<XFile>(XFile::NewTemporary{}, record.tmpPath, kFileBufferSize);
-    try {
-        files.Append(record);
-    } catch (...) {
-        writer.reset();
-        rt::Unlink(record.tmpPath.Text());
-        throw;
-    }
+    unowned.reset(record.tmpPath.Text());
+    files.Append(record);
+    unowned.release();
     int32_t& size = files.Last().size;
     // An alarm from here on destroys the writer on its way out, which closes
     // the file and ignores the writer's own errors.
@@ -513,14 +513,14 @@ void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
 template <typename Sink>
 int PostDataParser::CopyPartData(Sink& sink) {
     const uint32_t length = delimiter.Length();
-    ByteString& heldText = Scratch().held;
-    if (heldText.Length() != length + 2 || std::memcmp(heldText.Text() + 2, delimiter.Text(), length) != 0) {
-        heldText.Assign("\r\n");
-        heldText.Append(delimiter.Text());
+    if (delimiterLine_.Length() != length + 2 ||
+        std::memcmp(delimiterLine_.Text() + 2, delimiter.Text(), length) != 0) {
+        delimiterLine_.Assign("\r\n");
+        delimiterLine_.Append(delimiter.Text());
     }
-    const auto* held = reinterpret_cast<const unsigned char*>(heldText.Text());
+    const auto* held = reinterpret_cast<const unsigned char*>(delimiterLine_.Text());
     DataScan scan;
-    BodyRuns runs(*body);
+    BodyRunReader runs(*body);
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
         const DataStep step = StepPartData(run, n, scan, held, length);

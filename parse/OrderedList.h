@@ -66,7 +66,6 @@ public:
     }
 
     uint32_t Count() const { return count_; }
-    uint32_t Capacity() const { return capacity_; }
     T& operator[](uint32_t index) { return items_[index]; }
     const T& operator[](uint32_t index) const { return items_[index]; }
     T& Last() { return items_[count_ - 1]; }

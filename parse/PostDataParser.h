@@ -8,6 +8,7 @@
 #include "FieldIndex.h"
 #include "ParseLimits.h"
 #include "ParseResults.h"
+#include "UniqueAny.h"
 
 class InputBuffer;
 
@@ -117,13 +118,12 @@ private:
     void RollBack() noexcept;
     void ParseBody(const char* contentType);
 
-    // Scratch strings and splitters of ParsePart and CopyPartData, made once
-    // per parser rather than once per part.
-    struct PartScratch;
-    struct PartScratchDeleter {
-        void operator()(PartScratch* scratch) const;
-    };
-    PartScratch& Scratch();
+    // Reads one part's header block: its scratch strings and splitters, made
+    // once per parser rather than once per part, and what the block said.
+    struct PartHeaderReader;
+    static void DeleteHeaderReader(PartHeaderReader* reader) noexcept;
+    using UniqueHeaderReader = UniqueAny<PartHeaderReader*, &DeleteHeaderReader>;
+    PartHeaderReader& HeaderReader();
 
     // Passes the current part's data to sink (Put(bytes, count)) up to the
     // next delimiter. Returns 1 when another part follows, 0 after the
@@ -158,5 +158,8 @@ private:
     // Lookups bring the index up to the list: it is a cache of `fields`.
     mutable FieldIndex index_;
     UndoLog undo_;
-    std::unique_ptr<PartScratch, PartScratchDeleter> scratch_;
+    UniqueHeaderReader headerReader_;
+    // CR LF and the delimiter in one piece, where a part's data ends; a near
+    // miss releases a prefix of it as data. Made on the first part.
+    ByteString delimiterLine_ = ByteString::WithoutStorage();
 };

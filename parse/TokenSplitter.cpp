@@ -16,18 +16,7 @@ TokenSplitter::TokenSplitter(ByteString& target, const char* delimiters, const c
 }
 
 void TokenSplitter::Mark(const char* set, uint8_t flag) {
-    for (auto& c : classes_) c &= static_cast<uint8_t>(~flag);
     for (const char* p = set; *p; ++p) classes_[static_cast<unsigned char>(*p)] |= flag;
-}
-
-void TokenSplitter::SetDelimiters(const char* delimiters) {
-    delimiters_ = delimiters ? delimiters : "";
-    Mark(delimiters_, kDelimiter);
-}
-
-void TokenSplitter::SetBlanks(const char* blanks) {
-    blanks_ = blanks ? blanks : "";
-    Mark(blanks_, kBlank);
 }
 
 // The scans use strspn/strcspn: they stop at the NUL as the splitter must, and

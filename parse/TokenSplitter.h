@@ -15,13 +15,10 @@ public:
 
     // No target; delimiters and blanks are both the default set.
     TokenSplitter();
+    // The sets are NUL-terminated texts that must outlive the splitter.
     TokenSplitter(ByteString& target, const char* delimiters, const char* blanks = kDefaultBlanks);
 
     void SetTarget(ByteString& target) { target_ = &target; }
-    ByteString* Target() const { return target_; }
-    // The sets are NUL-terminated texts that must outlive the splitter.
-    void SetDelimiters(const char* delimiters);
-    void SetBlanks(const char* blanks);
 
     // Copies token n (counted from 0), scanning from start, into out. Returns
     // the index at which copying stopped: the delimiter or the NUL that ended
@@ -30,9 +27,6 @@ public:
     // stop + 1) after a stop on a delimiter yields the next token, so tokens
     // can be taken in one forward pass.
     uint32_t Token(ByteString& out, uint32_t n, uint32_t start) const;
-    // Where Token would copy from: token n occupies [begin, result) of the
-    // target's text.
-    uint32_t Locate(uint32_t n, uint32_t start, uint32_t& begin) const;
     // Tokens from start on: a non-blank character after the start or after a
     // delimiter opens one, so delimiters alone open empty tokens.
     uint32_t TokenCount(uint32_t start) const;
@@ -42,12 +36,14 @@ public:
     // ASCII a-z only; every other byte stays.
     void ToUpper();
 
-    bool IsBlank(unsigned char c) const { return (classes_[c] & kBlank) != 0; }
-    bool IsDelimiter(unsigned char c) const { return (classes_[c] & kDelimiter) != 0; }
-
 private:
+    // Where Token copies from: token n occupies [begin, result) of the
+    // target's text.
+    uint32_t Locate(uint32_t n, uint32_t start, uint32_t& begin) const;
     static constexpr uint8_t kDelimiter = 1;
     static constexpr uint8_t kBlank = 2;
+    bool IsBlank(unsigned char c) const { return (classes_[c] & kBlank) != 0; }
+    bool IsDelimiter(unsigned char c) const { return (classes_[c] & kDelimiter) != 0; }
     void Mark(const char* set, uint8_t flag);
     bool Disjoint() const;
     uint32_t CountStepwise(const char* text) const;

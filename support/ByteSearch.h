@@ -1,6 +1,6 @@
 #pragma once
-// The byte searches of the multipart hot path. Each fast version is followed
-// by its plain twin: the same rule in the simplest loop, which a test runs on
+// The byte searches of the multipart hot path. Each states its rule in plain
+// words; the test holds the same rules as the simplest loops and runs both on
 // the same inputs. Nothing here allocates or raises.
 #include <cstdint>
 #include <cstring>
@@ -44,11 +44,6 @@ inline uint32_t FindCrLf(const unsigned char* run, uint32_t from, uint32_t n) {
         if (run[p] == '\r' && (p + 1 == n || run[p + 1] == '\n')) return p;
     return n;
 }
-inline uint32_t FindCrLfPlain(const unsigned char* run, uint32_t from, uint32_t n) {
-    for (uint32_t p = from; p < n; ++p)
-        if (run[p] == '\r' && (p + 1 == n || run[p + 1] == '\n')) return p;
-    return n;
-}
 
 // The first index in [from, n) that holds CR or LF; n when there is none.
 // Eight bytes are tested at a time for either (a byte equal to one of them
@@ -65,11 +60,6 @@ inline uint32_t FindLineBreak(const unsigned char* run, uint32_t from, uint32_t 
         if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
     }
     for (; i < n; ++i)
-        if (run[i] == '\r' || run[i] == '\n') return i;
-    return n;
-}
-inline uint32_t FindLineBreakPlain(const unsigned char* run, uint32_t from, uint32_t n) {
-    for (uint32_t i = from; i < n; ++i)
         if (run[i] == '\r' || run[i] == '\n') return i;
     return n;
 }
@@ -94,12 +84,6 @@ inline uint32_t MatchedPrefix(const unsigned char* text, uint32_t available, con
         }
     }
     while (m < limit && text[m] == delimiter[m]) ++m;
-    return m;
-}
-inline uint32_t MatchedPrefixPlain(const unsigned char* text, uint32_t available, const unsigned char* delimiter,
-                                   uint32_t length) {
-    uint32_t m = 0;
-    while (m < available && m < length && text[m] == delimiter[m]) ++m;
     return m;
 }
 

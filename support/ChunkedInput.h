@@ -18,8 +18,6 @@ public:
 
     ChunkedInput(uint32_t total, uint32_t chunk);
 
-    uint32_t Received() const { return received_; }
-
 protected:
     // Asks the source for up to count (at least 1) bytes: points bytes at
     // them, valid until the next call, and returns how many it gave (0 when

@@ -14,15 +14,6 @@ constexpr int kTemporaryNameAttempts = 16;
 // A name the C runtime allocated.
 using UniqueName = UniqueAny<char*, [](char* name) { std::free(name); }>;
 
-// Seeks to the end of a just-opened file; a failed seek closes it again so
-// that the alarm leaves no descriptor behind.
-long SeekToEnd(int fd, const char* path) {
-    const long offset = rt::Seek(fd, 0, rt::kSeekEnd);
-    if (offset != -1) return offset;
-    rt::Close(fd);
-    throw XFileAlarm("Unable to seek file", path);
-}
-
 }  // namespace
 
 int OpenFileHandle(const char* path, uint16_t mode, int32_t* endOffset) {
@@ -36,31 +27,32 @@ int OpenFileHandle(const char* path, uint16_t mode, int32_t* endOffset) {
     const int open = access | rt::kBinary;
     const int create = open | rt::kCreate | rt::kTruncate;
 
+    // An alarm leaves no descriptor behind: the owner closes it on the way out.
+    UniqueFileHandle fd;
+    bool existing = false;  // only an existing file is positioned at its end
+    if (mode & (FileModeOpen | FileModeOpenOrCreate)) {
+        fd.reset(rt::Open(path, open, rt::kOwnerReadWrite));
+        existing = static_cast<bool>(fd);
+        if (!fd && (mode & FileModeOpen)) throw XFileAlarm("Unable to open file", path);
+    }
+    if (!fd) {
+        fd.reset(rt::Open(path, create, rt::kOwnerReadWrite));
+        if (!fd) throw XFileAlarm("Unable to create file", path);
+    }
     long offset = 0;
-    int fd = -1;
-    if (mode & FileModeOpen) {
-        fd = rt::Open(path, open, rt::kOwnerReadWrite);
-        if (fd == -1) throw XFileAlarm("Unable to open file", path);
-        if (mode & FileModeAppend) offset = SeekToEnd(fd, path);
-    } else if (mode & FileModeOpenOrCreate) {
-        fd = rt::Open(path, open, rt::kOwnerReadWrite);
-        if (fd != -1) {
-            if (mode & FileModeAppend) offset = SeekToEnd(fd, path);
-        } else {
-            fd = rt::Open(path, create, rt::kOwnerReadWrite);
-            if (fd == -1) throw XFileAlarm("Unable to create file", path);
-        }
-    } else {
-        fd = rt::Open(path, create, rt::kOwnerReadWrite);
-        if (fd == -1) throw XFileAlarm("Unable to create file", path);
+    if (existing && (mode & FileModeAppend)) {
+        offset = rt::Seek(fd.get(), 0, rt::kSeekEnd);
+        if (offset == -1) throw XFileAlarm("Unable to seek file", path);
     }
     if (endOffset != nullptr) *endOffset = static_cast<int32_t>(offset);
-    return fd;
+    return fd.release();
 }
 
 void CloseFileHandle(int descriptor) {
     if (rt::Close(descriptor) != 0) throw XFileAlarm("Unable to close file", nullptr);
 }
+
+void CloseFileHandleQuietly(int descriptor) noexcept { rt::Close(descriptor); }
 
 int CreateTemporaryFileHandle(ByteString& path) {
     constexpr int flags =

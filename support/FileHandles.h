@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "UniqueAny.h"
+
 class ByteString;
 
 // Mode bits of OpenFileHandle and XFile. A mode with neither FileModeOpen nor
@@ -19,6 +21,12 @@ int OpenFileHandle(const char* path, uint16_t mode, int32_t* endOffset = nullptr
 
 // Raises XFileAlarm "Unable to close file" when the close fails.
 void CloseFileHandle(int descriptor);
+
+// Closes a descriptor that is given up on the way out of a failure, where
+// there is nothing left to tell about its close.
+void CloseFileHandleQuietly(int descriptor) noexcept;
+// An open descriptor, closed quietly unless it is released or closed first.
+using UniqueFileHandle = UniqueAny<int, &CloseFileHandleQuietly, -1>;
 
 // Creates a new, empty, write-only temporary file under a name from the
 // runtime's temporary-name function and stores that name in path. The file

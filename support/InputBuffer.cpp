@@ -1,13 +1,12 @@
 #include "InputBuffer.h"
 
-InputBuffer::~InputBuffer() { delete[] getBuffer_; }
+#include <utility>
 
 void InputBuffer::SetBuffer(uint32_t size) {
-    unsigned char* buffer = size ? new unsigned char[size] : nullptr;
+    UniqueByteArray buffer(size ? new unsigned char[size] : nullptr);
     if (readIndex_ < validCount_) mediumPosition_ -= validCount_ - readIndex_;
-    delete[] getBuffer_;
-    getBuffer_ = buffer;
-    data_ = buffer;
+    getBuffer_ = std::move(buffer);
+    data_ = getBuffer_.get();
     ahead_ = 0;
     size_ = size;
     validCount_ = size;
@@ -15,7 +14,7 @@ void InputBuffer::SetBuffer(uint32_t size) {
 }
 
 bool InputBuffer::Refill() {
-    uint32_t n = RawReadView(getBuffer_, size_, data_);
+    uint32_t n = RawReadView(getBuffer_.get(), size_, data_);
     if (n > size_) n = size_;  // a medium never delivers more than asked
     validCount_ = n;
     if (n == 0) {
@@ -48,7 +47,7 @@ uint32_t InputBuffer::PeekRun(const unsigned char*& run) {
     if (validCount_ == 0) return 0;
     if (readIndex_ == validCount_ && !Refill()) return 0;
     run = data_ + readIndex_;
-    ahead_ = data_ != getBuffer_ ? RawContiguous(mediumPosition_, data_ + validCount_) : 0;
+    ahead_ = data_ != getBuffer_.get() ? RawContiguous(mediumPosition_, data_ + validCount_) : 0;
     return validCount_ - readIndex_ + ahead_;
 }
 

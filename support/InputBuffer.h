@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "UniqueAny.h"
+
 // Byte reader with an optional get buffer in front of a medium. GetByte
 // delivers one byte at a time; the good flag reports the end of the medium,
 // and once cleared it stays cleared.
@@ -9,7 +11,7 @@ public:
     InputBuffer() = default;
     InputBuffer(const InputBuffer&) = delete;
     InputBuffer& operator=(const InputBuffer&) = delete;
-    virtual ~InputBuffer();
+    virtual ~InputBuffer() = default;
 
     // A nonzero size gives a get buffer that the first GetByte refills; 0
     // makes reading unbuffered. Bytes buffered but not yet delivered are read
@@ -57,7 +59,6 @@ public:
     bool Good() const { return good_ != 0; }
     explicit operator bool() const { return good_ != 0; }
     unsigned char LastByte() const { return lastByte_; }
-    uint32_t GetBufferSize() const { return size_; }
     // How many bytes have been taken from the medium so far.
     uint32_t MediumPosition() const { return mediumPosition_; }
 
@@ -92,7 +93,7 @@ private:
 
     unsigned char lastByte_ = 0;
     int32_t good_ = 1;
-    unsigned char* getBuffer_ = nullptr;
+    UniqueByteArray getBuffer_;
     const unsigned char* data_ = nullptr;  // the current block: the get buffer or the medium's own bytes
     uint32_t validCount_ = 0;  // 0: unbuffered, also once the end was met
     uint32_t size_ = 0;

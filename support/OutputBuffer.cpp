@@ -2,13 +2,9 @@
 
 #include <cstring>
 
-OutputBuffer::~OutputBuffer() { delete[] putBuffer_; }
-
 void OutputBuffer::SetBuffer(uint32_t size) {
     Flush();
-    unsigned char* buffer = size ? new unsigned char[size] : nullptr;
-    delete[] putBuffer_;
-    putBuffer_ = buffer;
+    putBuffer_.reset(size ? new unsigned char[size] : nullptr);
     size_ = size;
     fill_ = 0;
 }
@@ -18,9 +14,9 @@ void OutputBuffer::PutLastByteSlow() {
         RawWrite(&lastByte_, 1);
         return;
     }
-    RawWrite(putBuffer_, size_);
+    RawWrite(putBuffer_.get(), size_);
     fill_ = 0;
-    putBuffer_[fill_++] = lastByte_;
+    putBuffer_.get()[fill_++] = lastByte_;
 }
 
 void OutputBuffer::PutBytesSlow(const unsigned char* bytes, uint32_t count) {
@@ -35,7 +31,7 @@ void OutputBuffer::PutBytesSlow(const unsigned char* bytes, uint32_t count) {
     while (count != 0) {
         if (fill_ == size_) {
             lastByte_ = bytes[0];  // as PutByte has it when the write happens
-            RawWrite(putBuffer_, size_);
+            RawWrite(putBuffer_.get(), size_);
             fill_ = 0;
         }
         // An empty buffer and more than a buffer's worth at hand: PutByte
@@ -50,7 +46,7 @@ void OutputBuffer::PutBytesSlow(const unsigned char* bytes, uint32_t count) {
         }
         const uint32_t room = size_ - fill_;
         const uint32_t n = count < room ? count : room;
-        std::memcpy(putBuffer_ + fill_, bytes, n);
+        std::memcpy(putBuffer_.get() + fill_, bytes, n);
         fill_ += n;
         bytes += n;
         count -= n;
@@ -60,6 +56,6 @@ void OutputBuffer::PutBytesSlow(const unsigned char* bytes, uint32_t count) {
 
 void OutputBuffer::Flush() {
     if (size_ == 0 || fill_ == 0) return;
-    RawWrite(putBuffer_, fill_);
+    RawWrite(putBuffer_.get(), fill_);
     fill_ = 0;
 }

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "UniqueAny.h"
+
 // Byte writer with an optional put buffer in front of a medium. A full buffer
 // is handed to RawWrite only when the next byte arrives, so after exactly
 // `size` PutByte calls nothing has reached the medium yet.
@@ -12,7 +14,7 @@ public:
     OutputBuffer& operator=(const OutputBuffer&) = delete;
     // Frees the put buffer without flushing: concrete media flush in their own
     // destructors, while their RawWrite is still theirs.
-    virtual ~OutputBuffer();
+    virtual ~OutputBuffer() = default;
 
     // A nonzero size gives a put buffer of that many bytes; 0 makes the writer
     // unbuffered. Bytes still waiting in an earlier buffer are flushed first.
@@ -21,7 +23,7 @@ public:
     void PutByte(unsigned char c) {
         lastByte_ = c;
         if (fill_ != size_) {
-            putBuffer_[fill_++] = c;
+            putBuffer_.get()[fill_++] = c;
             return;
         }
         PutLastByteSlow();
@@ -31,7 +33,7 @@ public:
     // bytes and counts, as `count` PutByte calls.
     void PutBytes(const unsigned char* bytes, uint32_t count) {
         if (count != 0 && count <= size_ - fill_) {  // fits: no write either way
-            std::memcpy(putBuffer_ + fill_, bytes, count);
+            std::memcpy(putBuffer_.get() + fill_, bytes, count);
             fill_ += count;
             lastByte_ = bytes[count - 1];
             return;
@@ -60,7 +62,7 @@ private:
     void PutBytesSlow(const unsigned char* bytes, uint32_t count);
 
     unsigned char lastByte_ = 0;
-    unsigned char* putBuffer_ = nullptr;
+    UniqueByteArray putBuffer_;
     uint32_t size_ = 0;
     uint32_t fill_ = 0;
 };

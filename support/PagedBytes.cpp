@@ -63,7 +63,11 @@ void PagedBytes::PushBytes(const unsigned char* bytes, uint32_t count) {
     }
 }
 
-uint32_t PagedBytes::CopyOut(uint32_t position, unsigned char* destination, uint32_t count) const {
+// The stored bytes [position, position + count), cut at the length, piece by
+// piece within a page: visit(bytes of the page, pieces done so far, piece
+// length). Returns how many bytes were visited.
+template <typename Visit>
+uint32_t PagedBytes::ForEachPiece(uint32_t position, uint32_t count, Visit visit) const {
     if (position >= length_) return 0;
     if (count > length_ - position) count = length_ - position;
     for (uint32_t done = 0; done < count;) {
@@ -71,23 +75,20 @@ uint32_t PagedBytes::CopyOut(uint32_t position, unsigned char* destination, uint
         const uint32_t offset = at & (kPageSize - 1);
         const uint32_t room = kPageSize - offset;
         const uint32_t n = count - done < room ? count - done : room;
-        std::memcpy(destination + done, pages_[at >> kPageShift] + offset, n);
+        visit(pages_[at >> kPageShift] + offset, done, n);
         done += n;
     }
     return count;
+}
+
+uint32_t PagedBytes::CopyOut(uint32_t position, unsigned char* destination, uint32_t count) const {
+    return ForEachPiece(position, count, [&](const unsigned char* stored, uint32_t done, uint32_t n) {
+        std::memcpy(destination + done, stored, n);
+    });
 }
 
 uint32_t PagedBytes::Overwrite(uint32_t position, const unsigned char* bytes, uint32_t count) {
-    if (position >= length_) return 0;
-    if (count > length_ - position) count = length_ - position;
-    for (uint32_t done = 0; done < count;) {
-        const uint32_t at = position + done;
-        const uint32_t offset = at & (kPageSize - 1);
-        const uint32_t room = kPageSize - offset;
-        const uint32_t n = count - done < room ? count - done : room;
-        std::memcpy(pages_[at >> kPageShift] + offset, bytes + done, n);
-        done += n;
-    }
-    return count;
+    return ForEachPiece(position, count, [&](unsigned char* stored, uint32_t done, uint32_t n) {
+        std::memcpy(stored, bytes + done, n);
+    });
 }
-

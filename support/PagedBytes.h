@@ -4,6 +4,9 @@
 // Growable byte array made of 4096-byte pages that never move; growth copies
 // only the page table, whose capacity is a multiple of 16 entries and doubles
 // when it is full.
+//
+// Failed allocations, and growth that would take the length past 32 bits,
+// raise std::bad_alloc; nothing else is raised.
 class PagedBytes {
 public:
     static constexpr uint32_t kPageShift = 12;
@@ -46,13 +49,13 @@ public:
     uint32_t Overwrite(uint32_t position, const unsigned char* bytes, uint32_t count);
 
     uint32_t Length() const { return length_; }
-    uint32_t PageCount() const { return pageCount_; }
-    uint32_t TableCapacity() const { return tableCapacity_; }
 
 private:
     void AddPage();
     void Release();
     static uint32_t TableCapacityFor(uint32_t pages);
+    template <typename Visit>
+    uint32_t ForEachPiece(uint32_t position, uint32_t count, Visit visit) const;
 
     unsigned char** pages_ = nullptr;
     uint32_t tableCapacity_ = 0;

@@ -39,3 +39,11 @@ public:
 private:
     Handle handle_ = Invalid;
 };
+
+// The closer of an array made with new[].
+template <typename T>
+void DeleteArray(T* items) noexcept {
+    delete[] items;
+}
+// A heap array of bytes.
+using UniqueByteArray = UniqueAny<unsigned char*, &DeleteArray<unsigned char>>;

@@ -1,7 +1,5 @@
 #include "XFile.h"
 
-#include <utility>
-
 #include "FileHandles.h"
 #include "RuntimeFiles.h"
 #include "XAlarm.h"
@@ -9,36 +7,36 @@
 // The buffer comes first: when its allocation fails, no file has been made.
 XFile::XFile(const char* path, uint16_t mode, uint32_t bufferSize) {
     SetBuffer(bufferSize);
-    descriptor_ = OpenFileHandle(path, static_cast<uint16_t>(mode | FileModeWrite));
+    descriptor_.reset(OpenFileHandle(path, static_cast<uint16_t>(mode | FileModeWrite)));
 }
 
 XFile::XFile(NewTemporary, ByteString& path, uint32_t bufferSize) {
     SetBuffer(bufferSize);
-    descriptor_ = CreateTemporaryFileHandle(path);
+    descriptor_.reset(CreateTemporaryFileHandle(path));
 }
 
+// The descriptor's owner closes it afterwards, quietly.
 XFile::~XFile() {
-    if (descriptor_ == -1) return;
+    if (!descriptor_) return;
     try {
         Flush();
     } catch (...) {
     }
-    rt::Close(descriptor_);
 }
 
 void XFile::Close() {
-    if (descriptor_ == -1) return;
+    if (!descriptor_) return;
     try {
         Flush();
     } catch (...) {
-        rt::Close(std::exchange(descriptor_, -1));
+        descriptor_.reset();
         throw;
     }
-    CloseFileHandle(std::exchange(descriptor_, -1));
+    CloseFileHandle(descriptor_.release());
 }
 
 uint32_t XFile::RawWrite(const unsigned char* bytes, uint32_t count) {
-    if (rt::Write(descriptor_, bytes, count) == static_cast<int>(count)) return count;
+    if (rt::Write(descriptor_.get(), bytes, count) == static_cast<int>(count)) return count;
     DiscardPending();
     throw XFileAlarm("Unable to write file", nullptr);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "FileHandles.h"
 #include "OutputBuffer.h"
 
 class ByteString;
@@ -28,14 +29,11 @@ public:
     // either way; a second Close does nothing.
     void Close();
 
-    bool IsOpen() const { return descriptor_ != -1; }
-    int Descriptor() const { return descriptor_; }
-
 protected:
     // A short write drops the bytes still waiting and raises "Unable to write
     // file"; the file keeps what was written before.
     uint32_t RawWrite(const unsigned char* bytes, uint32_t count) override;
 
 private:
-    int descriptor_ = -1;
+    UniqueFileHandle descriptor_;
 };

@@ -9,6 +9,28 @@
 
 #include "ByteSearch.h"
 
+namespace {
+
+// The rules of the fast searches in the simplest loops.
+uint32_t FindCrLfPlain(const unsigned char* run, uint32_t from, uint32_t n) {
+    for (uint32_t p = from; p < n; ++p)
+        if (run[p] == '\r' && (p + 1 == n || run[p + 1] == '\n')) return p;
+    return n;
+}
+uint32_t FindLineBreakPlain(const unsigned char* run, uint32_t from, uint32_t n) {
+    for (uint32_t i = from; i < n; ++i)
+        if (run[i] == '\r' || run[i] == '\n') return i;
+    return n;
+}
+uint32_t MatchedPrefixPlain(const unsigned char* text, uint32_t available, const unsigned char* delimiter,
+                            uint32_t length) {
+    uint32_t m = 0;
+    while (m < available && m < length && text[m] == delimiter[m]) ++m;
+    return m;
+}
+
+}  // namespace
+
 TEST(ByteSearch, FastSearchesAgreeWithTheirPlainTwins) {
     std::mt19937 random(11);
     const std::string alphabet = "\r\n-AaB03xz\r\n\r";
@@ -23,14 +45,14 @@ TEST(ByteSearch, FastSearchesAgreeWithTheirPlainTwins) {
         const auto size = static_cast<uint32_t>(text.size());
         for (uint32_t from = 0; from <= size; ++from) {
             for (uint32_t n = from; n <= size; ++n) {
-                ASSERT_EQ(bytesearch::FindCrLf(run, from, n), bytesearch::FindCrLfPlain(run, from, n))
+                ASSERT_EQ(bytesearch::FindCrLf(run, from, n), FindCrLfPlain(run, from, n))
                     << round << " " << from << " " << n;
-                ASSERT_EQ(bytesearch::FindLineBreak(run, from, n), bytesearch::FindLineBreakPlain(run, from, n))
+                ASSERT_EQ(bytesearch::FindLineBreak(run, from, n), FindLineBreakPlain(run, from, n))
                     << round << " " << from << " " << n;
             }
             for (uint32_t length = 0; length <= delimiter.size(); ++length) {
                 const uint32_t m = bytesearch::MatchedPrefix(run + from, size - from, delim, length);
-                ASSERT_EQ(m, bytesearch::MatchedPrefixPlain(run + from, size - from, delim, length)) << round << " " << from;
+                ASSERT_EQ(m, MatchedPrefixPlain(run + from, size - from, delim, length)) << round << " " << from;
                 stops += m == length && length > 8;
             }
         }

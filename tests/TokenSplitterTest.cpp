@@ -98,10 +98,10 @@ TEST(TokenSplitter, TrimsBothEndsAndUpperCasesAsciiOnly) {
     split.TrimRight();
     EXPECT_EQ(Str(s), "ab");
 
-    split.SetBlanks(" \r\n\t");
+    TokenSplitter pair(s, "=", " \r\n\t");  // the blanks of a URL-encoded pair
     s = Bytes("\r\n,x,\n");
-    split.TrimLeft();
-    split.TrimRight();
+    pair.TrimLeft();
+    pair.TrimRight();
     EXPECT_EQ(Str(s), ",x,");
 
     s = Bytes("Content-disposition: az@[`{\xe4\xff");
