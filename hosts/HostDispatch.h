@@ -26,6 +26,19 @@ protected:
     using HostUnknown<Interface>::HostUnknown;
 };
 
+// Names in scripts (members, named items, keys) compare without regard to case.
+inline bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b) noexcept {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// A member the host does not offer: sets its out pointer to null.
+template <typename T>
+HRESULT NotImplemented(T** out) noexcept {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+}
+
 // Hands a failure with its description to a script engine through the
 // EXCEPINFO it passed (if any) and gives the result that says so.
 inline HRESULT RaiseToScript(EXCEPINFO* exception, HRESULT code, std::wstring_view source,

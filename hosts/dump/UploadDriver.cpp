@@ -69,6 +69,30 @@ HRESULT GetEntry(IDispatch* collection, LONG position, std::wstring& key, ComPtr
     return GetObject(collection, L"Item", {Number(position)}, item, failure);
 }
 
+// The values of one form field, in order.
+HRESULT ReadValues(IDispatch* values, std::vector<std::wstring>& out, CallFailure& failure) {
+    LONG count = 0;
+    RETURN_IF_FAILED(GetLong(values, L"Count", count, failure));
+    for (LONG i = 1; i <= count; ++i) {
+        std::wstring value;
+        RETURN_IF_FAILED(GetText(values, L"Item", {Number(i)}, value, failure));
+        out.push_back(std::move(value));
+    }
+    return S_OK;
+}
+
+// What a script reads of one uploaded file, and the hash of its temporary file.
+HRESULT ReadFileInfo(IDispatch* info, FileReport& file, CallFailure& failure) {
+    RETURN_IF_FAILED(GetText(info, L"UserPath", {}, file.userPath, failure));
+    RETURN_IF_FAILED(GetText(info, L"FileName", {}, file.fileName, failure));
+    RETURN_IF_FAILED(GetText(info, L"ContentType", {}, file.contentType, failure));
+    RETURN_IF_FAILED(GetText(info, L"TmpPath", {}, file.tmpPath, failure));
+    RETURN_IF_FAILED(GetLong(info, L"Size", file.size, failure));
+    std::string hex;
+    if (SUCCEEDED(Sha256HexOfFile(file.tmpPath, hex))) file.sha256 = std::move(hex);
+    return S_OK;
+}
+
 HRESULT ReadForm(IDispatch* upload, DumpReport& report, CallFailure& failure) {
     ComPtr<IDispatch> form;
     RETURN_IF_FAILED(GetObject(upload, L"Form", {}, form, failure));
@@ -80,13 +104,7 @@ HRESULT ReadForm(IDispatch* upload, DumpReport& report, CallFailure& failure) {
         FieldReport field;
         ComPtr<IDispatch> values;
         RETURN_IF_FAILED(GetEntry(form.get(), i, field.name, values, failure));
-        LONG valueCount = 0;
-        RETURN_IF_FAILED(GetLong(values.get(), L"Count", valueCount, failure));
-        for (LONG j = 1; j <= valueCount; ++j) {
-            std::wstring value;
-            RETURN_IF_FAILED(GetText(values.get(), L"Item", {Number(j)}, value, failure));
-            field.values.push_back(std::move(value));
-        }
+        RETURN_IF_FAILED(ReadValues(values.get(), field.values, failure));
         report.form.push_back(std::move(field));
     }
     return S_OK;
@@ -101,13 +119,7 @@ HRESULT ReadFiles(IDispatch* upload, DumpReport& report, CallFailure& failure) {
         FileReport file;
         ComPtr<IDispatch> info;
         RETURN_IF_FAILED(GetEntry(files.get(), i, file.field, info, failure));
-        RETURN_IF_FAILED(GetText(info.get(), L"UserPath", {}, file.userPath, failure));
-        RETURN_IF_FAILED(GetText(info.get(), L"FileName", {}, file.fileName, failure));
-        RETURN_IF_FAILED(GetText(info.get(), L"ContentType", {}, file.contentType, failure));
-        RETURN_IF_FAILED(GetText(info.get(), L"TmpPath", {}, file.tmpPath, failure));
-        RETURN_IF_FAILED(GetLong(info.get(), L"Size", file.size, failure));
-        std::string hex;
-        if (SUCCEEDED(Sha256HexOfFile(file.tmpPath, hex))) file.sha256 = std::move(hex);
+        RETURN_IF_FAILED(ReadFileInfo(info.get(), file, failure));
         report.files.push_back(std::move(file));
     }
     return S_OK;

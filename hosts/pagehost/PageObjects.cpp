@@ -12,11 +12,6 @@ namespace pagehost {
 
 namespace {
 
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 // A 1-based position, when the key is a number rather than a name.
 bool AsPosition(const VARIANT* key, LONG& position) {
     switch (key->vt) {
@@ -35,12 +30,6 @@ bool AsPosition(const VARIANT* key, LONG& position) {
 void PutInt(VARIANT* result, LONG value) {
     result->vt = VT_I4;
     result->lVal = value;
-}
-
-template <typename T>
-HRESULT Absent(T** out) {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
 }
 
 // Hands out a new dictionary of the pairs.
@@ -98,7 +87,7 @@ HRESULT WINAPI RequestDictionary::get_Item(VARIANT key, VARIANT* value) {
         std::wstring joined;
         bool found = false;
         for (const auto& [entryName, entryValue] : entries_) {
-            if (!SameName(entryName, name)) continue;
+            if (!SameNameIgnoringCase(entryName, name)) continue;
             if (found) joined += L", ";
             joined += entryValue;
             found = true;
@@ -107,7 +96,7 @@ HRESULT WINAPI RequestDictionary::get_Item(VARIANT key, VARIANT* value) {
     });
 }
 
-HRESULT WINAPI RequestDictionary::get__NewEnum(IUnknown** enumerator) { return Absent(enumerator); }
+HRESULT WINAPI RequestDictionary::get__NewEnum(IUnknown** enumerator) { return NotImplemented(enumerator); }
 
 HRESULT WINAPI RequestDictionary::get_Count(int* count) {
     if (!count) return E_POINTER;
@@ -202,17 +191,17 @@ NameValuePairs RequestObject::ServerVariables() const {
     return out;
 }
 
-HRESULT WINAPI RequestObject::get_Item(BSTR, IDispatch** item) { return Absent(item); }
+HRESULT WINAPI RequestObject::get_Item(BSTR, IDispatch** item) { return NotImplemented(item); }
 
 HRESULT WINAPI RequestObject::get_QueryString(IRequestDictionary** dict) {
     return qor::CallBoundary([&] { return NewDictionary(QueryPairs(), dict); });
 }
 
 // The body belongs to whoever reads it with BinaryRead (the upload component).
-HRESULT WINAPI RequestObject::get_Form(IRequestDictionary** dict) { return Absent(dict); }
-HRESULT WINAPI RequestObject::get_Body(IRequestDictionary** dict) { return Absent(dict); }
-HRESULT WINAPI RequestObject::get_ClientCertificate(IRequestDictionary** dict) { return Absent(dict); }
-HRESULT WINAPI RequestObject::get_Cookies(IRequestDictionary** dict) { return Absent(dict); }
+HRESULT WINAPI RequestObject::get_Form(IRequestDictionary** dict) { return NotImplemented(dict); }
+HRESULT WINAPI RequestObject::get_Body(IRequestDictionary** dict) { return NotImplemented(dict); }
+HRESULT WINAPI RequestObject::get_ClientCertificate(IRequestDictionary** dict) { return NotImplemented(dict); }
+HRESULT WINAPI RequestObject::get_Cookies(IRequestDictionary** dict) { return NotImplemented(dict); }
 
 HRESULT WINAPI RequestObject::get_ServerVariables(IRequestDictionary** dict) {
     return qor::CallBoundary([&] { return NewDictionary(ServerVariables(), dict); });
@@ -497,10 +486,10 @@ ScriptingContextObject::ScriptingContextObject(ComPtr<IRequest> request)
     : ScriptObject(IID_IScriptingContext, L"ScriptingContext"), request_(std::move(request)) {}
 
 HRESULT WINAPI ScriptingContextObject::get_Request(IRequest** request) { return request_.copy_to(request); }
-HRESULT WINAPI ScriptingContextObject::get_Response(IResponse** response) { return Absent(response); }
-HRESULT WINAPI ScriptingContextObject::get_Server(IServer** server) { return Absent(server); }
-HRESULT WINAPI ScriptingContextObject::get_Session(ISessionObject** session) { return Absent(session); }
-HRESULT WINAPI ScriptingContextObject::get_Application(IApplicationObject** application) { return Absent(application); }
+HRESULT WINAPI ScriptingContextObject::get_Response(IResponse** response) { return NotImplemented(response); }
+HRESULT WINAPI ScriptingContextObject::get_Server(IServer** server) { return NotImplemented(server); }
+HRESULT WINAPI ScriptingContextObject::get_Session(ISessionObject** session) { return NotImplemented(session); }
+HRESULT WINAPI ScriptingContextObject::get_Application(IApplicationObject** application) { return NotImplemented(application); }
 
 std::span<const ScriptMember<ScriptingContextObject>> ScriptingContextObject::Members() {
     static const ScriptMember<ScriptingContextObject> kMembers[] = {{L"Request", 1, &ScriptingContextObject::ScriptRequest}};

@@ -2,7 +2,7 @@
 
 #include "Text.h"
 #include "com/Failure.h"
-#include "hosts/HostUnknown.h"
+#include "hosts/HostDispatch.h"
 
 #include <utility>
 
@@ -24,10 +24,10 @@ public:
         if (item) *item = nullptr;
         if (!(mask & SCRIPTINFO_IUNKNOWN)) return mask & SCRIPTINFO_ITYPEINFO ? TYPE_E_ELEMENTNOTFOUND : S_OK;
         if (!item || !name) return E_POINTER;
-        const ComPtr<IDispatch>* found = IsItem(name, L"Request") ? &request_
-                                       : IsItem(name, L"Response") ? &response_
-                                       : IsItem(name, L"Server")   ? &server_
-                                                                : nullptr;
+        const ComPtr<IDispatch>* found = SameNameIgnoringCase(name, L"Request")    ? &request_
+                                         : SameNameIgnoringCase(name, L"Response") ? &response_
+                                         : SameNameIgnoringCase(name, L"Server")   ? &server_
+                                                                                   : nullptr;
         if (!found) return TYPE_E_ELEMENTNOTFOUND;
         return found->copy_to(reinterpret_cast<IDispatch**>(item));
     }
@@ -61,10 +61,6 @@ private:
         ULONG line = 0;
         LONG column = 0;
         if (SUCCEEDED(error.GetSourcePosition(&context, &line, &column))) error_.pageLine = compiled_.PageLine(line);
-    }
-
-    static bool IsItem(LPCOLESTR name, const wchar_t* item) {
-        return CompareStringOrdinal(name, -1, item, -1, TRUE) == CSTR_EQUAL;
     }
 
     SharedPage page_;

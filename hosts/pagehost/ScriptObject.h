@@ -94,7 +94,7 @@ protected:
 private:
     static const ScriptMember<Self>* FindByName(const wchar_t* name) {
         for (const ScriptMember<Self>& member : Self::Members())
-            if (CompareStringOrdinal(member.name, -1, name, -1, TRUE) == CSTR_EQUAL) return &member;
+            if (SameNameIgnoringCase(member.name, name)) return &member;
         return nullptr;
     }
     static const ScriptMember<Self>* FindById(DISPID id) {

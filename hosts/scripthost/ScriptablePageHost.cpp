@@ -28,8 +28,6 @@ constexpr struct {
     {L"Stream", ReadShape::Stream},
 };
 
-// Script names are not case-sensitive.
-bool SameName(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
 
 // Describes a failure for the script and returns its code.
 HRESULT Fail(CallFailure& failure, HRESULT code, std::wstring description) {
@@ -69,7 +67,7 @@ HRESULT ToResultCode(const VARIANT& value, HRESULT& code) {
 
 HRESULT FindStep(const std::wstring& name, HostStep& step) {
     for (size_t i = 0; i < std::size(kStepNames); ++i) {
-        if (SameName(name.c_str(), kStepNames[i])) {
+        if (SameNameIgnoringCase(name.c_str(), kStepNames[i])) {
             step = static_cast<HostStep>(i);
             return S_OK;
         }
@@ -158,7 +156,7 @@ HRESULT ScriptablePageHost::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cou
     // Members have no named parameters.
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     for (const Member& member : Members()) {
-        if (names[0] && SameName(names[0], member.name)) {
+        if (names[0] && SameNameIgnoringCase(names[0], member.name)) {
             ids[0] = member.id;
             return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
         }
@@ -260,7 +258,7 @@ HRESULT ScriptablePageHost::SetReadShape(const MemberCall& call) {
     std::wstring text;
     if (SUCCEEDED(ToText(call.Arg(0), text))) {
         for (const auto& [name, shape] : kShapes) {
-            if (SameName(text.c_str(), name)) {
+            if (SameNameIgnoringCase(text.c_str(), name)) {
                 host_.SetReadShape(shape, static_cast<ULONG>(shortLength));
                 return S_OK;
             }

@@ -177,8 +177,7 @@ HRESULT WINAPI HostServerVariables::get_Item(VARIANT key, VARIANT* value) {
     }));
 
     // Server variable names are not case-sensitive; unknown ones are empty.
-    const auto keyLength = static_cast<int>(state.lastItemKey.size());
-    if (CompareStringOrdinal(state.lastItemKey.c_str(), keyLength, L"CONTENT_TYPE", -1, TRUE) != CSTR_EQUAL) return result;
+    if (!SameNameIgnoringCase(state.lastItemKey, L"CONTENT_TYPE")) return result;
     RETURN_IF_FAILED(VariantCopy(value, state.contentType.get()));
     return result;
 }

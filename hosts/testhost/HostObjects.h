@@ -62,13 +62,6 @@ private:
     std::shared_ptr<HostState> state_;
 };
 
-// Sets an interface out pointer to null and reports the method as absent.
-template <typename T>
-HRESULT NotImplemented(T** out) {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-}
-
 class HostScriptingContext final : public HostObject<IScriptingContext> {
 public:
     explicit HostScriptingContext(std::shared_ptr<HostState> state);
