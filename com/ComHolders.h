@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdio>
 #include <utility>
 
 #include "support/UniqueAny.h"
@@ -108,6 +109,17 @@ using UniqueRegKey = UniqueAny<HKEY, &RegCloseKey>;
 using UniqueCoTaskString = UniqueAny<wchar_t*, &CoTaskMemFree>;
 using UniqueSafeArray = UniqueAny<SAFEARRAY*, &SafeArrayDestroy>;
 using UniqueCriticalSection = UniqueAny<CRITICAL_SECTION*, &DeleteCriticalSection>;
+using UniqueFile = UniqueAny<FILE*, &fclose>;
+
+// This thread's membership of a COM apartment, left when the owner goes.
+inline void LeaveApartment(bool) noexcept { CoUninitialize(); }
+using ApartmentMembership = UniqueAny<bool, &LeaveApartment>;
+// Enters an apartment of the model; the membership is held only on success.
+inline HRESULT EnterApartment(DWORD model, ApartmentMembership& membership) noexcept {
+    const HRESULT hr = CoInitializeEx(nullptr, model);
+    membership.reset(SUCCEEDED(hr));
+    return hr;
+}
 
 // A safe array whose data is locked for access; unlocked when the owner goes.
 using ArrayDataLock = UniqueAny<SAFEARRAY*, &SafeArrayUnaccessData>;

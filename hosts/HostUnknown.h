@@ -2,7 +2,8 @@
 // IUnknown for the hosts' own COM objects: an atomic reference count that
 // starts with the creator's reference (a component may release a host object
 // from any thread), and QueryInterface for IUnknown and at most two further
-// interface identifiers, all answered by the one Interface.
+// interface identifiers, all answered by the one Interface. QueryInterface
+// fails only with E_POINTER or E_NOINTERFACE; the counts cannot fail.
 #include <windows.h>
 
 template <typename Interface>

@@ -18,6 +18,11 @@ struct CallFailure {
 };
 
 // Arguments are given in natural order and only read; `result` may be null.
-// Returns S_OK or the failure's code (also stored in `failure`).
+// Returns the member's success code or the failure's code (also stored in
+// `failure`); nothing throws.
 HRESULT CallByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
                    VARIANT* result, CallFailure& failure) noexcept;
+
+// An assignment as a script engine makes it: `value` is the one argument,
+// named DISPID_PROPERTYPUT. Returns and fails as CallByName does.
+HRESULT PutByName(IDispatch* object, const wchar_t* name, const VARIANT& value, CallFailure& failure) noexcept;

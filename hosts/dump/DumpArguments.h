@@ -3,7 +3,8 @@
 // --content-type TEXT and --body FILE (in either order, also as
 // --content-type=TEXT and --body=FILE), and settings of the component's
 // second layer put on the object before the first request (--code-page N,
-// --max-total-bytes N, ..., also as --code-page=N).
+// --max-total-bytes N, ..., also as --code-page=N). A command line that is
+// not usable comes back with its error set; only running out of memory throws.
 #include <windows.h>
 
 #include <string>

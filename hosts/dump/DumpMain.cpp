@@ -5,7 +5,8 @@
 #include "Json.h"
 #include "UploadDriver.h"
 
-#include "ComHolders.h"
+#include "com/ComHolders.h"
+#include "hosts/HostFiles.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -13,7 +14,6 @@
 #include <objbase.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,29 +31,10 @@ std::string Utf8(const std::wstring& text) {
     return bytes;
 }
 
-bool ReadBody(const std::wstring& path, std::string& bytes) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), fclose);
-    if (!file) return false;
-    char block[65536];
-    size_t got = 0;
-    while ((got = fread(block, 1, sizeof block, file.get())) > 0) bytes.append(block, got);
-    return !ferror(file.get());
-}
-
-class ComApartment {
-public:
-    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment() { if (SUCCEEDED(hr_)) CoUninitialize(); }
-    HRESULT result() const { return hr_; }
-
-private:
-    HRESULT hr_;
-};
-
 int Run(const std::vector<DumpSetting>& settings, const std::vector<RequestData>& requests) {
-    ComApartment apartment;
-    if (FAILED(apartment.result())) {
-        std::fprintf(stderr, "qorupload-dump: COM initialisation failed (%s)\n", ResultCodeText(apartment.result()).c_str());
+    ApartmentMembership apartment;
+    if (const HRESULT hr = EnterApartment(COINIT_APARTMENTTHREADED, apartment); FAILED(hr)) {
+        std::fprintf(stderr, "qorupload-dump: COM initialisation failed (%s)\n", ResultCodeText(hr).c_str());
         return kCallFailed;
     }
 
@@ -103,7 +84,7 @@ int wmain(int argc, wchar_t** argv) {
         std::vector<RequestData> requests;
         for (const DumpRequest& request : args.requests) {
             RequestData data{request.contentType, {}};
-            if (!ReadBody(request.bodyPath, data.body)) {
+            if (FAILED(ReadWholeFile(request.bodyPath, data.body))) {
                 std::fprintf(stderr, "qorupload-dump: cannot read the body file %s\n", Utf8(request.bodyPath).c_str());
                 return kBadUsage;
             }

@@ -1,6 +1,7 @@
 #pragma once
 // What qorupload-dump prints: the outcome of the last call and what a script
-// would see in Form and Files.
+// would see in Form and Files. Writing it fails only for lack of memory, by
+// throwing.
 #include <windows.h>
 
 #include <optional>

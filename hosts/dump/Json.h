@@ -1,5 +1,6 @@
 #pragma once
 // JSON text in UTF-8 from the UTF-16 strings that automation hands out.
+// Every text can be written; only running out of memory throws.
 #include <windows.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 #pragma once
 // SHA-256 through the system's cryptography provider (bcrypt.dll), as
-// lower-case hex.
+// lower-case hex. A failure comes back as the provider's result code (or
+// the C runtime's, for a file); nothing throws.
 #include <windows.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "UploadDriver.h"
 
-#include "ComHolders.h"
+#include "com/ComHolders.h"
+#include "com/Failure.h"
 #include "Sha256.h"
 #include "TestHost.h"
 
@@ -8,23 +9,26 @@ namespace {
 
 constexpr WORD kGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;  // as script engines read members
 
-VARIANT Position(LONG n) {
+// A Long: as an argument of Item or Key it is always a position, never a key.
+VARIANT Number(LONG n) {
     VARIANT v;
-    v.vt = VT_I4;  // a number is always a position, never a key
+    v.vt = VT_I4;
     v.lVal = n;
     return v;
+}
+
+// A member gave a value that is not what the dump reads from it.
+HRESULT WrongValue(CallFailure& failure, HRESULT code, const wchar_t* name, const wchar_t* expected) {
+    failure.code = code;
+    failure.description = std::wstring(name) + L" did not give " + expected;
+    return code;
 }
 
 HRESULT GetObject(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT> args, ComPtr<IDispatch>& out,
                   CallFailure& failure) {
     UniqueVariant value;
-    HRESULT hr = CallByName(object, name, kGet, args, value.get(), failure);
-    if (FAILED(hr)) return hr;
-    if (value->vt != VT_DISPATCH || !value->pdispVal) {
-        failure.code = DISP_E_TYPEMISMATCH;
-        failure.description = std::wstring(name) + L" did not give an object";
-        return failure.code;
-    }
+    RETURN_IF_FAILED(CallByName(object, name, kGet, args, value.get(), failure));
+    if (value->vt != VT_DISPATCH || !value->pdispVal) return WrongValue(failure, DISP_E_TYPEMISMATCH, name, L"an object");
     out = ComPtr<IDispatch>(value->pdispVal);
     return S_OK;
 }
@@ -32,12 +36,10 @@ HRESULT GetObject(IDispatch* object, const wchar_t* name, std::initializer_list<
 HRESULT GetText(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT> args, std::wstring& out,
                 CallFailure& failure) {
     UniqueVariant value;
-    HRESULT hr = CallByName(object, name, kGet, args, value.get(), failure);
-    if (FAILED(hr)) return hr;
-    if (value->vt != VT_BSTR && FAILED(hr = VariantChangeType(value.get(), value.get(), 0, VT_BSTR))) {
-        failure.code = hr;
-        failure.description = std::wstring(name) + L" did not give text";
-        return hr;
+    RETURN_IF_FAILED(CallByName(object, name, kGet, args, value.get(), failure));
+    if (value->vt != VT_BSTR) {
+        const HRESULT hr = VariantChangeType(value.get(), value.get(), 0, VT_BSTR);
+        if (FAILED(hr)) return WrongValue(failure, hr, name, L"text");
     }
     out.assign(value->bstrVal ? value->bstrVal : L"", SysStringLen(value->bstrVal));
     return S_OK;
@@ -45,63 +47,11 @@ HRESULT GetText(IDispatch* object, const wchar_t* name, std::initializer_list<VA
 
 HRESULT GetLong(IDispatch* object, const wchar_t* name, LONG& out, CallFailure& failure) {
     UniqueVariant value;
-    HRESULT hr = CallByName(object, name, kGet, {}, value.get(), failure);
-    if (FAILED(hr)) return hr;
-    if (FAILED(hr = VariantChangeType(value.get(), value.get(), 0, VT_I4))) {
-        failure.code = hr;
-        failure.description = std::wstring(name) + L" did not give a number";
-        return hr;
-    }
+    RETURN_IF_FAILED(CallByName(object, name, kGet, {}, value.get(), failure));
+    const HRESULT hr = VariantChangeType(value.get(), value.get(), 0, VT_I4);
+    if (FAILED(hr)) return WrongValue(failure, hr, name, L"a number");
     out = value->lVal;
     return S_OK;
-}
-
-std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
-
-// The failure of a put that Invoke reported: from the exception it filled in,
-// else from the error information left on the thread.
-void TakeFailure(HRESULT hr, EXCEPINFO& exception, CallFailure& failure) {
-    if (hr == DISP_E_EXCEPTION) {
-        if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
-        UniqueBstr source(exception.bstrSource), description(exception.bstrDescription), help(exception.bstrHelpFile);
-        failure.code = FAILED(exception.scode) ? exception.scode
-                       : exception.wCode       ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, exception.wCode)
-                                               : DISP_E_EXCEPTION;
-        failure.hasErrorInfo = source.get() || description.get();
-        failure.description = Text(description.get());
-        failure.source = Text(source.get());
-        return;
-    }
-    failure.code = hr;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) != S_OK || !info) return;
-    UniqueBstr description, source;
-    info->GetDescription(description.put());
-    info->GetSource(source.put());
-    failure.hasErrorInfo = true;
-    failure.description = Text(description.get());
-    failure.source = Text(source.get());
-}
-
-// An assignment as a script engine makes it: the member's DISPID by name, and
-// the value as the one argument, named DISPID_PROPERTYPUT.
-HRESULT PutLong(IDispatch* object, const wchar_t* name, LONG value, CallFailure& failure) {
-    failure = CallFailure{};
-    DISPID id = DISPID_UNKNOWN;
-    auto* names = const_cast<LPOLESTR>(name);
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return failure.code = hr;
-    VARIANT argument;
-    argument.vt = VT_I4;
-    argument.lVal = value;
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{&argument, &named, 1, 1};
-    EXCEPINFO exception{};
-    UINT argError = 0;
-    SetErrorInfo(0, nullptr);  // what is found afterwards belongs to this put
-    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &exception, &argError);
-    if (FAILED(hr)) TakeFailure(hr, exception, failure);
-    return failure.code;
 }
 
 void Record(const CallFailure& failure, DumpReport& report) {
@@ -112,26 +62,49 @@ void Record(const CallFailure& failure, DumpReport& report) {
         report.error.reset();
 }
 
+// The key and the object at a 1-based position of a collection.
+HRESULT GetEntry(IDispatch* collection, LONG position, std::wstring& key, ComPtr<IDispatch>& item,
+                 CallFailure& failure) {
+    RETURN_IF_FAILED(GetText(collection, L"Key", {Number(position)}, key, failure));
+    return GetObject(collection, L"Item", {Number(position)}, item, failure);
+}
+
+// The values of one form field, in order.
+HRESULT ReadValues(IDispatch* values, std::vector<std::wstring>& out, CallFailure& failure) {
+    LONG count = 0;
+    RETURN_IF_FAILED(GetLong(values, L"Count", count, failure));
+    for (LONG i = 1; i <= count; ++i) {
+        std::wstring value;
+        RETURN_IF_FAILED(GetText(values, L"Item", {Number(i)}, value, failure));
+        out.push_back(std::move(value));
+    }
+    return S_OK;
+}
+
+// What a script reads of one uploaded file, and the hash of its temporary file.
+HRESULT ReadFileInfo(IDispatch* info, FileReport& file, CallFailure& failure) {
+    RETURN_IF_FAILED(GetText(info, L"UserPath", {}, file.userPath, failure));
+    RETURN_IF_FAILED(GetText(info, L"FileName", {}, file.fileName, failure));
+    RETURN_IF_FAILED(GetText(info, L"ContentType", {}, file.contentType, failure));
+    RETURN_IF_FAILED(GetText(info, L"TmpPath", {}, file.tmpPath, failure));
+    RETURN_IF_FAILED(GetLong(info, L"Size", file.size, failure));
+    std::string hex;
+    if (SUCCEEDED(Sha256HexOfFile(file.tmpPath, hex))) file.sha256 = std::move(hex);
+    return S_OK;
+}
+
 HRESULT ReadForm(IDispatch* upload, DumpReport& report, CallFailure& failure) {
     ComPtr<IDispatch> form;
-    HRESULT hr = GetObject(upload, L"Form", {}, form, failure);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(GetObject(upload, L"Form", {}, form, failure));
     // The dictionary's default member without an argument: the whole form.
-    if (FAILED(hr = GetText(form.get(), L"Item", {}, report.formText, failure))) return hr;
+    RETURN_IF_FAILED(GetText(form.get(), L"Item", {}, report.formText, failure));
     LONG count = 0;
-    if (FAILED(hr = GetLong(form.get(), L"Count", count, failure))) return hr;
+    RETURN_IF_FAILED(GetLong(form.get(), L"Count", count, failure));
     for (LONG i = 1; i <= count; ++i) {
         FieldReport field;
         ComPtr<IDispatch> values;
-        if (FAILED(hr = GetText(form.get(), L"Key", {Position(i)}, field.name, failure))) return hr;
-        if (FAILED(hr = GetObject(form.get(), L"Item", {Position(i)}, values, failure))) return hr;
-        LONG valueCount = 0;
-        if (FAILED(hr = GetLong(values.get(), L"Count", valueCount, failure))) return hr;
-        for (LONG j = 1; j <= valueCount; ++j) {
-            std::wstring value;
-            if (FAILED(hr = GetText(values.get(), L"Item", {Position(j)}, value, failure))) return hr;
-            field.values.push_back(std::move(value));
-        }
+        RETURN_IF_FAILED(GetEntry(form.get(), i, field.name, values, failure));
+        RETURN_IF_FAILED(ReadValues(values.get(), field.values, failure));
         report.form.push_back(std::move(field));
     }
     return S_OK;
@@ -139,22 +112,14 @@ HRESULT ReadForm(IDispatch* upload, DumpReport& report, CallFailure& failure) {
 
 HRESULT ReadFiles(IDispatch* upload, DumpReport& report, CallFailure& failure) {
     ComPtr<IDispatch> files;
-    HRESULT hr = GetObject(upload, L"Files", {}, files, failure);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(GetObject(upload, L"Files", {}, files, failure));
     LONG count = 0;
-    if (FAILED(hr = GetLong(files.get(), L"Count", count, failure))) return hr;
+    RETURN_IF_FAILED(GetLong(files.get(), L"Count", count, failure));
     for (LONG i = 1; i <= count; ++i) {
         FileReport file;
         ComPtr<IDispatch> info;
-        if (FAILED(hr = GetText(files.get(), L"Key", {Position(i)}, file.field, failure))) return hr;
-        if (FAILED(hr = GetObject(files.get(), L"Item", {Position(i)}, info, failure))) return hr;
-        if (FAILED(hr = GetText(info.get(), L"UserPath", {}, file.userPath, failure))) return hr;
-        if (FAILED(hr = GetText(info.get(), L"FileName", {}, file.fileName, failure))) return hr;
-        if (FAILED(hr = GetText(info.get(), L"ContentType", {}, file.contentType, failure))) return hr;
-        if (FAILED(hr = GetText(info.get(), L"TmpPath", {}, file.tmpPath, failure))) return hr;
-        if (FAILED(hr = GetLong(info.get(), L"Size", file.size, failure))) return hr;
-        std::string hex;
-        if (SUCCEEDED(Sha256HexOfFile(file.tmpPath, hex))) file.sha256 = std::move(hex);
+        RETURN_IF_FAILED(GetEntry(files.get(), i, file.field, info, failure));
+        RETURN_IF_FAILED(ReadFileInfo(info.get(), file, failure));
         report.files.push_back(std::move(file));
     }
     return S_OK;
@@ -165,7 +130,7 @@ HRESULT ReadFiles(IDispatch* upload, DumpReport& report, CallFailure& failure) {
 bool ApplySettings(IDispatch* upload, const std::vector<DumpSetting>& settings, DumpReport& report) {
     for (const DumpSetting& setting : settings) {
         CallFailure failure;
-        if (FAILED(PutLong(upload, setting.property.c_str(), setting.value, failure))) {
+        if (FAILED(PutByName(upload, setting.property.c_str(), Number(setting.value), failure))) {
             Record(failure, report);
             return false;
         }
@@ -200,13 +165,16 @@ bool RunRequests(IDispatch* upload, const std::vector<RequestData>& requests, Du
 }
 
 HRESULT ReadResults(IDispatch* upload, DumpReport& report, CallFailure& failure) {
-    try {
-        HRESULT hr = ReadForm(upload, report, failure);
-        if (FAILED(hr)) return hr;
-        return ReadFiles(upload, report, failure);
-    } catch (const std::bad_alloc&) {
-        failure.code = E_OUTOFMEMORY;
-        failure.description = L"out of memory";
-        return E_OUTOFMEMORY;
+    bool threw = true;
+    const HRESULT hr = qor::CallBoundary([&] {
+        RETURN_IF_FAILED(ReadForm(upload, report, failure));
+        const HRESULT read = ReadFiles(upload, report, failure);
+        threw = false;
+        return read;
+    });
+    if (threw && FAILED(hr)) {
+        failure.code = hr;
+        failure.description = hr == E_OUTOFMEMORY ? L"out of memory" : L"unexpected failure";
     }
+    return hr;
 }

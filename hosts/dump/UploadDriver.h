@@ -1,6 +1,8 @@
 #pragma once
 // Drives one upload component through IDispatch by name, as a page host and a
-// page script do, and collects what a script sees.
+// page script do, and collects what a script sees. A call's failure ends the
+// step and goes into the report (or `failure`) with its code and description;
+// only running out of memory throws, and never from ReadResults.
 #include "DumpArguments.h"
 #include "DumpReport.h"
 #include "NamedCall.h"

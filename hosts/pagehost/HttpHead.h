@@ -1,7 +1,8 @@
 #pragma once
 // The head of an HTTP/1.1 request (request line and header fields) and the
 // small pieces of URL handling the page host needs. Plain C++ with no platform
-// calls, so that it is tested natively as well.
+// calls, so that it is tested natively as well. What cannot be parsed or
+// lies outside the site comes back as false or no value; nothing else fails.
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -2,6 +2,9 @@
 
 #include "Text.h"
 
+#include "com/Failure.h"
+#include "hosts/HostFiles.h"
+
 #include <ws2tcpip.h>
 
 #include <chrono>
@@ -37,7 +40,7 @@ void SendResponse(SOCKET s, const HttpResponse& response) {
     if (!response.headOnly) SendAll(s, response.body.data(), response.body.size());
 }
 
-HttpResponse Simple(const char* status, const std::string& detail) {
+HttpResponse StatusPage(const char* status, const std::string& detail) {
     HttpResponse response;
     response.status = status;
     response.body = "<!DOCTYPE html>\n<html><head><title>" + std::string(status) + "</title></head><body><h1>" +
@@ -57,17 +60,6 @@ void CloseGently(SOCKET s) {
     while (std::chrono::steady_clock::now() < deadline && recv(s, sink, sizeof sink, 0) > 0) {}
 }
 
-bool ReadFileBytes(const std::wstring& path, std::string& out) {
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file) return false;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
-    const bool ok = !ferror(file);
-    fclose(file);
-    return ok;
-}
-
 bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
 }
@@ -82,6 +74,148 @@ std::string ContentTypeHeader(const PageResponse& page) {
 void Log(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
+}
+
+void SetSocketTimeouts(SOCKET s) {
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&kSocketTimeoutMs), sizeof kSocketTimeoutMs);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&kSocketTimeoutMs), sizeof kSocketTimeoutMs);
+}
+
+// The port the connection came in on, as the page's SERVER_PORT.
+int LocalPort(SOCKET s, int fallback) {
+    sockaddr_in local{};
+    int length = sizeof local;
+    return getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) == 0 ? ntohs(local.sin_port) : fallback;
+}
+
+enum class Received { Complete, TooLarge, Stopped };
+
+// Reads until the blank line that ends the head; `buffer` keeps what came
+// after it, the start of the body.
+Received ReceiveHead(SOCKET client, std::string& buffer, size_t& headEnd) {
+    char chunk[65536];
+    while ((headEnd = FindHeadEnd(buffer)) == 0) {
+        if (buffer.size() > kMaxHeadBytes) return Received::TooLarge;
+        const int n = recv(client, chunk, sizeof chunk, 0);
+        if (n <= 0) return Received::Stopped;  // closed or timed out before a whole head
+        buffer.append(chunk, static_cast<size_t>(n));
+    }
+    return Received::Complete;
+}
+
+// The body's length from the head; a body needs a Content-Length within the
+// limit. Otherwise `refusal` is the answer and the result false.
+bool AcceptBodyLength(const HttpRequestHead& head, uint64_t limit, uint64_t& length, HttpResponse& refusal) {
+    const std::string* lengthField = head.Header("Content-Length");
+    const bool wantsBody = head.method == "POST" || head.method == "PUT";
+    if (head.Header("Transfer-Encoding") || (wantsBody && !lengthField)) {
+        refusal = StatusPage("411 Length Required", "A request body needs a Content-Length.");
+        return false;
+    }
+    const auto parsed = lengthField ? ParseContentLength(*lengthField) : std::optional<uint64_t>(0);
+    if (!parsed) {
+        refusal = StatusPage("400 Bad Request", "The Content-Length is not a number.");
+        return false;
+    }
+    if (*parsed > limit) {
+        refusal = StatusPage("413 Content Too Large", "The request body is larger than " + std::to_string(limit) + " bytes.");
+        return false;
+    }
+    length = *parsed;
+    return true;
+}
+
+// A client that waits for "100 Continue" before sending its body gets it.
+bool SendContinueIfExpected(SOCKET client, const HttpRequestHead& head, uint64_t length) {
+    const std::string* expect = head.Header("Expect");
+    if (length == 0 || !expect || !EqualsIgnoreCase(*expect, "100-continue")) return true;
+    static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+    return SendAll(client, kContinue, sizeof kContinue - 1);
+}
+
+// Room for the whole body at once; false when there is no memory for it.
+bool ReserveBody(std::string& body, uint64_t length) {
+    try {
+        body.reserve(static_cast<size_t>(length));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// Reads the body until it has `length` bytes.
+Received ReceiveBody(SOCKET client, uint64_t length, std::string& body) {
+    char chunk[65536];
+    while (body.size() < length) {
+        const size_t want = std::min<size_t>(sizeof chunk, static_cast<size_t>(length) - body.size());
+        const int n = recv(client, chunk, static_cast<int>(want), 0);
+        if (n <= 0) return Received::Stopped;
+        body.append(chunk, static_cast<size_t>(n));
+    }
+    return Received::Complete;
+}
+
+std::string ElapsedMs(std::chrono::steady_clock::time_point started) {
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+// One connection's exchange: its socket, the request read from it, and when
+// it began, for the log.
+struct Exchange {
+    SOCKET client;
+    PageRequest& request;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+
+    // Sends the answer (closing gently after an early one) and logs the exchange.
+    void Answer(const HttpResponse& response, bool early) {
+        SendResponse(client, response);
+        if (early) CloseGently(client);
+        const HttpRequestHead& head = request.head;
+        Log(head.method + " " + head.target + " " + response.status.substr(0, 3) + " " +
+            std::to_string(request.body.size()) + " bytes in, " + std::to_string(response.body.size()) + " out, " +
+            ElapsedMs(started) + " ms");
+    }
+};
+
+// The answer to a page whose script failed, and the log line that records it.
+HttpResponse ScriptErrorPage(const ScriptError& error, const std::string& scriptName) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error.code));
+    const std::string where = scriptName + ", line " + std::to_string(error.pageLine);
+    Log("script error in " + where + ": " + Utf8(error.source) + ": " + Utf8(error.description) + " (" + code + ")");
+    HttpResponse response;
+    response.status = "500 Internal Server Error";
+    response.body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Script error</title></head><body>\n"
+                    "<h1>Script error</h1>\n<p class=\"source\">" + HtmlEscape(Utf8(error.source)) + " (" + code +
+                    ")</p>\n<p class=\"description\">" + HtmlEscape(Utf8(error.description)) +
+                    "</p>\n<p class=\"where\">" + HtmlEscape(where) + "</p>\n</body></html>\n";
+    return response;
+}
+
+ScriptError CompileError(const CompiledPage& compiled) {
+    ScriptError error;
+    error.failed = true;
+    error.code = E_FAIL;
+    error.description = Widen(compiled.error, CP_UTF8);
+    error.source = L"Page compiler";
+    error.pageLine = compiled.errorLine;
+    return error;
+}
+
+// What the page built, as the answer.
+HttpResponse PageAnswer(PageResponse& page) {
+    HttpResponse response;
+    response.status = page.status;
+    response.contentType = ContentTypeHeader(page);
+    response.headers = std::move(page.headers);
+    response.body = std::move(page.body);
+    return response;
+}
+
+void WritePortFile(const std::wstring& path, int port) {
+    if (path.empty()) return;
+    if (UniqueFile file{_wfopen(path.c_str(), L"wb")}) std::fprintf(file.get(), "%d\n", port);
 }
 
 }  // namespace
@@ -102,152 +236,122 @@ void HttpServer::Stop() {
 }
 
 bool HttpServer::Run() {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET s = Listen();
     if (s == INVALID_SOCKET) return false;
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(options_.port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 64) != 0) {
-        Log("pagehost: cannot listen on 127.0.0.1:" + std::to_string(options_.port) + " (error " +
-            std::to_string(WSAGetLastError()) + ")");
-        closesocket(s);
-        return false;
-    }
     int length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     const int port = ntohs(address.sin_port);
     listener_ = s;
-    if (!options_.portFile.empty()) {
-        if (FILE* file = _wfopen(options_.portFile.c_str(), L"wb")) {
-            std::fprintf(file, "%d\n", port);
-            fclose(file);
-        }
-    }
+    WritePortFile(options_.portFile, port);
     std::printf("pagehost: serving %s on http://127.0.0.1:%d/\n", Utf8(options_.siteRoot).c_str(), port);
     std::fflush(stdout);
 
     while (!stopping_) {
-        {
-            std::unique_lock lock(mutex_);
-            idle_.wait(lock, [&] { return connections_ < options_.maxConnections; });
-        }
+        WaitForConnectionSlot();
         sockaddr_in peer{};
         int peerLength = sizeof peer;
         const SOCKET client = accept(s, reinterpret_cast<sockaddr*>(&peer), &peerLength);
-        if (client == INVALID_SOCKET) {
-            if (stopping_) break;
-            continue;
-        }
-        char text[INET_ADDRSTRLEN] = "";
-        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        {
-            std::lock_guard lock(mutex_);
-            ++connections_;
-        }
-        try {
-            std::thread([this, client, remote = std::string(text)] {
-                try {
-                    Serve(client, remote);
-                } catch (...) {  // out of memory: this connection is dropped, the host goes on
-                }
-                closesocket(client);
-                std::lock_guard lock(mutex_);
-                --connections_;
-                idle_.notify_all();
-            }).detach();
-        } catch (...) {  // no thread to be had: drop this connection
-            closesocket(client);
-            std::lock_guard lock(mutex_);
-            --connections_;
-        }
+        if (client == INVALID_SOCKET) continue;  // the loop ends when stopping
+        char remote[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &peer.sin_addr, remote, sizeof remote);
+        StartConnection(client, remote);
     }
     return true;
 }
 
-void HttpServer::Serve(SOCKET client, std::string remote) {
-    const auto started = std::chrono::steady_clock::now();
-    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&kSocketTimeoutMs), sizeof kSocketTimeoutMs);
-    setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&kSocketTimeoutMs), sizeof kSocketTimeoutMs);
+// A socket listening on 127.0.0.1 at the configured port, or INVALID_SOCKET.
+SOCKET HttpServer::Listen() const {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return s;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(options_.port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(s, 64) == 0) return s;
+    Log("pagehost: cannot listen on 127.0.0.1:" + std::to_string(options_.port) + " (error " +
+        std::to_string(WSAGetLastError()) + ")");
+    closesocket(s);
+    return INVALID_SOCKET;
+}
 
+void HttpServer::WaitForConnectionSlot() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return connections_ < options_.maxConnections; });
+}
+
+// Serves the connection on a thread of its own; the connection is counted
+// until that thread is done with it.
+void HttpServer::StartConnection(SOCKET client, std::string remote) {
+    {
+        std::lock_guard lock(mutex_);
+        ++connections_;
+    }
+    try {
+        std::thread([this, client, remote = std::move(remote)] {
+            try {
+                Serve(client, remote);
+            } catch (...) {  // out of memory: this connection is dropped, the host goes on
+            }
+            EndConnection(client);
+        }).detach();
+    } catch (...) {  // no thread to be had: drop this connection
+        EndConnection(client);
+    }
+}
+
+void HttpServer::EndConnection(SOCKET client) {
+    closesocket(client);
+    std::lock_guard lock(mutex_);
+    --connections_;
+    idle_.notify_all();
+}
+
+void HttpServer::Serve(SOCKET client, std::string remote) {
+    SetSocketTimeouts(client);
     std::string buffer;
     size_t headEnd = 0;
-    char chunk[65536];
-    while ((headEnd = FindHeadEnd(buffer)) == 0) {
-        if (buffer.size() > kMaxHeadBytes) {
-            SendResponse(client, Simple("431 Request Header Fields Too Large", "The request head is too large."));
-            return CloseGently(client);
-        }
-        const int n = recv(client, chunk, sizeof chunk, 0);
-        if (n <= 0) return;  // closed or timed out before a whole head
-        buffer.append(chunk, static_cast<size_t>(n));
+    switch (ReceiveHead(client, buffer, headEnd)) {
+    case Received::Stopped:
+        return;
+    case Received::TooLarge:
+        SendResponse(client, StatusPage("431 Request Header Fields Too Large", "The request head is too large."));
+        return CloseGently(client);
+    case Received::Complete:
+        break;
     }
 
     PageRequest request;
     request.remoteAddress = std::move(remote);
-    request.serverPort = options_.port;
+    request.serverPort = LocalPort(client, options_.port);
     request.siteRoot = options_.siteRoot;
-    if (sockaddr_in local{}; true) {
-        int length = sizeof local;
-        if (getsockname(client, reinterpret_cast<sockaddr*>(&local), &length) == 0) request.serverPort = ntohs(local.sin_port);
+    Exchange exchange{client, request};
+    if (!ParseRequestHead(std::string_view(buffer).substr(0, headEnd), request.head))
+        return exchange.Answer(StatusPage("400 Bad Request", "The request is malformed."), true);
+    uint64_t length = 0;
+    HttpResponse refusal;
+    if (!AcceptBodyLength(request.head, options_.maxBodyBytes, length, refusal)) return exchange.Answer(refusal, true);
+    if (!SendContinueIfExpected(client, request.head, length)) return;
+    if (!ReserveBody(request.body, length))
+        return exchange.Answer(StatusPage("503 Service Unavailable", "No memory for the request body."), true);
+    // What came after the head starts the body; the head's memory goes back before the rest arrives.
+    request.body.assign(buffer, headEnd, std::min<size_t>(buffer.size() - headEnd, static_cast<size_t>(length)));
+    buffer = std::string();
+    if (ReceiveBody(client, length, request.body) == Received::Stopped) {
+        Log(request.head.method + " " + request.head.target + ": the client sent " + std::to_string(request.body.size()) +
+            " of " + std::to_string(length) + " bytes and stopped");
+        return;
     }
-    HttpRequestHead& head = request.head;
-    auto answer = [&](const HttpResponse& response, bool early) {
-        SendResponse(client, response);
-        if (early) CloseGently(client);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-        Log(head.method + " " + head.target + " " + response.status.substr(0, 3) + " " +
-            std::to_string(request.body.size()) + " bytes in, " + std::to_string(response.body.size()) + " out, " +
-            std::to_string(ms) + " ms");
-    };
-    if (!ParseRequestHead(std::string_view(buffer).substr(0, headEnd), head))
-        return answer(Simple("400 Bad Request", "The request is malformed."), true);
-
-    // The body: a Content-Length is required, bounded by the limit.
-    const std::string* lengthField = head.Header("Content-Length");
-    const std::string* encoding = head.Header("Transfer-Encoding");
-    const bool wantsBody = head.method == "POST" || head.method == "PUT";
-    if (encoding || (wantsBody && !lengthField))
-        return answer(Simple("411 Length Required", "A request body needs a Content-Length."), true);
-    const auto length = lengthField ? ParseContentLength(*lengthField) : std::optional<uint64_t>(0);
-    if (!length) return answer(Simple("400 Bad Request", "The Content-Length is not a number."), true);
-    if (*length > options_.maxBodyBytes)
-        return answer(Simple("413 Content Too Large", "The request body is larger than " +
-                                                          std::to_string(options_.maxBodyBytes) + " bytes."), true);
-    if (*length > 0) {
-        if (const std::string* expect = head.Header("Expect"); expect && EqualsIgnoreCase(*expect, "100-continue")) {
-            static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-            if (!SendAll(client, kContinue, sizeof kContinue - 1)) return;
-        }
-    }
-    try {
-        request.body.reserve(static_cast<size_t>(*length));
-    } catch (const std::bad_alloc&) {
-        return answer(Simple("503 Service Unavailable", "No memory for the request body."), true);
-    }
-    request.body.assign(buffer, headEnd, std::min<size_t>(buffer.size() - headEnd, static_cast<size_t>(*length)));
-    buffer.clear();
-    buffer.shrink_to_fit();
-    while (request.body.size() < *length) {
-        const size_t want = std::min<size_t>(sizeof chunk, static_cast<size_t>(*length) - request.body.size());
-        const int n = recv(client, chunk, static_cast<int>(want), 0);
-        if (n <= 0) {
-            Log(head.method + " " + head.target + ": the client sent " + std::to_string(request.body.size()) + " of " +
-                std::to_string(*length) + " bytes and stopped");
-            return;
-        }
-        request.body.append(chunk, static_cast<size_t>(n));
-    }
-    answer(Handle(request), false);
+    exchange.Answer(Handle(request), false);
 }
 
 HttpResponse HttpServer::Handle(PageRequest& request) {
     const HttpRequestHead& head = request.head;
     const bool isHead = head.method == "HEAD";
     if (head.method != "GET" && !isHead && head.method != "POST")
-        return Simple("405 Method Not Allowed", "Only GET, HEAD and POST are served.");
+        return StatusPage("405 Method Not Allowed", "Only GET, HEAD and POST are served.");
     const auto relative = SiteRelativePath(head.path);
-    if (!relative) return Simple("400 Bad Request", "The path is not within the site.");
+    if (!relative) return StatusPage("400 Bad Request", "The path is not within the site.");
 
     std::string urlPath = "/" + *relative;
     std::wstring file = options_.siteRoot + L"\\" + Widen(*relative, CP_UTF8);
@@ -260,7 +364,7 @@ HttpResponse HttpServer::Handle(PageRequest& request) {
         attributes = GetFileAttributesW(file.c_str());
     }
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Simple("404 Not Found", "There is no " + urlPath + " on this site.");
+        return StatusPage("404 Not Found", "There is no " + urlPath + " on this site.");
 
     request.scriptName = urlPath;
     request.physicalPath = file;
@@ -268,9 +372,9 @@ HttpResponse HttpServer::Handle(PageRequest& request) {
     if (EndsWithIgnoreCase(urlPath, ".asp")) {
         response = RunPage(request);
     } else if (head.method == "POST") {
-        return Simple("405 Method Not Allowed", "Static files take no POST.");
+        return StatusPage("405 Method Not Allowed", "Static files take no POST.");
     } else {
-        if (!ReadFileBytes(file, response.body)) return Simple("403 Forbidden", "The file cannot be read.");
+        if (!SUCCEEDED(ReadWholeFile(file, response.body))) return StatusPage("403 Forbidden", "The file cannot be read.");
         response.contentType = std::string(ContentTypeForPath(urlPath));
     }
     response.headOnly = isHead;
@@ -279,51 +383,34 @@ HttpResponse HttpServer::Handle(PageRequest& request) {
 
 HttpResponse HttpServer::RunPage(PageRequest& request) {
     std::string source;
-    if (!ReadFileBytes(request.physicalPath, source)) return Simple("403 Forbidden", "The page cannot be read.");
+    if (FAILED(ReadWholeFile(request.physicalPath, source))) return StatusPage("403 Forbidden", "The page cannot be read.");
     const CompiledPage compiled = CompilePage(source, [](unsigned codePage) { return IsValidCodePage(codePage) != 0; });
-    ScriptError error;
+    if (!compiled.error.empty()) return ScriptErrorPage(CompileError(compiled), request.scriptName);
     auto state = std::make_shared<PageState>();
     if (compiled.codePage) state->response.codePage = compiled.codePage;
-    if (compiled.error.empty()) {
-        state->request = std::move(request);
-        pool_.Run([&](PageRunner& runner) {
-            try {
-                error = runner.Run(compiled, state);
-            } catch (...) {  // out of memory: this page fails, the host goes on
-                error.failed = true;
-                error.code = E_OUTOFMEMORY;
-                error.description = L"The page host ran out of memory";
-                error.source = L"Page host";
-            }
-        });
-        request = std::move(state->request);
-    } else {
-        error.failed = true;
-        error.code = E_FAIL;
-        error.description = Widen(compiled.error, CP_UTF8);
-        error.source = L"Page compiler";
-        error.pageLine = compiled.errorLine;
-    }
+    state->request = std::move(request);
+    const ScriptError error = RunOnWorker(compiled, state);
+    request = std::move(state->request);
+    return error.failed ? ScriptErrorPage(error, request.scriptName) : PageAnswer(state->response);
+}
 
-    HttpResponse response;
-    if (error.failed) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error.code));
-        const std::string where = request.scriptName + ", line " + std::to_string(error.pageLine);
-        Log("script error in " + where + ": " + Utf8(error.source) + ": " + Utf8(error.description) + " (" + code + ")");
-        response.status = "500 Internal Server Error";
-        response.body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Script error</title></head><body>\n"
-                        "<h1>Script error</h1>\n<p class=\"source\">" + HtmlEscape(Utf8(error.source)) + " (" + code +
-                        ")</p>\n<p class=\"description\">" + HtmlEscape(Utf8(error.description)) +
-                        "</p>\n<p class=\"where\">" + HtmlEscape(where) + "</p>\n</body></html>\n";
-        return response;
-    }
-    PageResponse& page = state->response;
-    response.status = page.status;
-    response.contentType = ContentTypeHeader(page);
-    response.headers = std::move(page.headers);
-    response.body = std::move(page.body);
-    return response;
+// Runs the page on the next free worker; the host itself failing (out of
+// memory) fails this page only.
+ScriptError HttpServer::RunOnWorker(const CompiledPage& compiled, const std::shared_ptr<PageState>& state) {
+    ScriptError error;
+    pool_.Run([&](PageRunner& runner) {
+        const HRESULT hr = qor::CallBoundary([&] {
+            error = runner.Run(compiled, state);
+            return S_OK;
+        });
+        if (FAILED(hr)) {
+            error.failed = true;
+            error.code = hr;
+            error.description = hr == E_OUTOFMEMORY ? L"The page host ran out of memory" : L"The page host failed";
+            error.source = L"Page host";
+        }
+    });
+    return error;
 }
 
 }  // namespace pagehost

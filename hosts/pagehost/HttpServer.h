@@ -2,12 +2,14 @@
 // The HTTP/1.1 side of the page host: listens on 127.0.0.1, reads each
 // request (head, then the whole body, bounded) on a thread of its own, serves
 // static files from the site directory and hands .asp pages to the workers.
-// One request per connection.
+// One request per connection. Nothing here fails a caller: every failure of
+// a connection or a page becomes the HTTP answer to it and a log line.
 #include <winsock2.h>  // before <windows.h>, which WorkerPool.h brings
 
 #include "WorkerPool.h"
 
 #include <atomic>
+#include <memory>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -42,9 +44,15 @@ public:
     void Stop();
 
 private:
+    SOCKET Listen() const;
+    void WaitForConnectionSlot();
+    void StartConnection(SOCKET client, std::string remote);
+    void EndConnection(SOCKET client);
+    // Reads one request from the connection and answers it.
     void Serve(SOCKET client, std::string remote);
     HttpResponse Handle(PageRequest& request);
     HttpResponse RunPage(PageRequest& request);
+    ScriptError RunOnWorker(const CompiledPage& compiled, const std::shared_ptr<PageState>& state);
 
     ServerOptions options_;
     WorkerPool pool_;

@@ -3,7 +3,8 @@
 // Response.Write calls, <% code %> is copied as it stands and <%= expression %>
 // writes the expression's value. Works on bytes; the caller hands the program
 // to the script engine in the code page that the page's directive names (its
-// own default when there is none).
+// own default when there is none). A page that cannot be compiled comes back
+// with its error and line set; only running out of memory throws.
 #include <string>
 #include <string_view>
 #include <vector>

@@ -2,22 +2,15 @@
 
 #include "Text.h"
 
+#include "com/Failure.h"
+#include "com/VariantRef.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace pagehost {
 
 namespace {
-
-constexpr WORD kGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-constexpr WORD kPut = DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
-
-bool IsPut(WORD flags) { return (flags & kPut) != 0; }
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
 
 // A 1-based position, when the key is a number rather than a name.
 bool AsPosition(const VARIANT* key, LONG& position) {
@@ -34,31 +27,34 @@ bool AsPosition(const VARIANT* key, LONG& position) {
     }
 }
 
-const VARIANT* Deref(const VARIANT* v) {
-    while (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
-    return v;
-}
-
 void PutInt(VARIANT* result, LONG value) {
     result->vt = VT_I4;
     result->lVal = value;
 }
 
-template <typename T>
-HRESULT Absent(T** out) {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
+// Hands out a new dictionary of the pairs.
+HRESULT NewDictionary(NameValuePairs pairs, IRequestDictionary** dict) {
+    if (!dict) return E_POINTER;
+    *dict = nullptr;
+    return qor::CallBoundary([&] {
+        *dict = new RequestDictionary(std::move(pairs));
+        return S_OK;
+    });
+}
+
+void ReturnObject(VARIANT* result, IDispatch* object) {
+    result->vt = VT_DISPATCH;
+    result->pdispVal = object;
 }
 
 }  // namespace
 
 HRESULT ArgText(const VARIANT* arg, std::wstring& out) {
-    arg = Deref(arg);
+    arg = FollowReference(arg);
     out.clear();
     if (arg->vt == VT_EMPTY || arg->vt == VT_NULL) return S_OK;
     UniqueVariant text;
-    const HRESULT hr = VariantChangeType(text.get(), const_cast<VARIANT*>(arg), VARIANT_ALPHABOOL, VT_BSTR);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(VariantChangeType(text.get(), const_cast<VARIANT*>(arg), VARIANT_ALPHABOOL, VT_BSTR));
     out.assign(text->bstrVal ? text->bstrVal : L"", SysStringLen(text->bstrVal));
     return S_OK;
 }
@@ -73,37 +69,34 @@ HRESULT ReturnText(VARIANT* result, std::wstring_view text) {
 
 // ---------------------------------------------------------------- dictionary
 
-RequestDictionary::RequestDictionary(std::vector<std::pair<std::wstring, std::wstring>> entries)
+RequestDictionary::RequestDictionary(NameValuePairs entries)
     : ScriptObject(IID_IRequestDictionary, L"Request object"), entries_(std::move(entries)) {}
 
 HRESULT WINAPI RequestDictionary::get_Item(VARIANT key, VARIANT* value) {
     if (!value) return E_POINTER;
     VariantInit(value);
-    try {
-        const VARIANT* k = Deref(&key);
+    return qor::CallBoundary([&] {
+        const VARIANT* k = FollowReference(&key);
         LONG position = 0;
         if (AsPosition(k, position)) {
             if (position < 1 || static_cast<size_t>(position) > entries_.size()) return S_OK;
             return ReturnText(value, entries_[static_cast<size_t>(position) - 1].second);
         }
         std::wstring name;
-        const HRESULT hr = ArgText(k, name);
-        if (FAILED(hr)) return hr;
+        RETURN_IF_FAILED(ArgText(k, name));
         std::wstring joined;
         bool found = false;
         for (const auto& [entryName, entryValue] : entries_) {
-            if (!SameName(entryName, name)) continue;
+            if (!SameNameIgnoringCase(entryName, name)) continue;
             if (found) joined += L", ";
             joined += entryValue;
             found = true;
         }
         return found ? ReturnText(value, joined) : S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
-HRESULT WINAPI RequestDictionary::get__NewEnum(IUnknown** enumerator) { return Absent(enumerator); }
+HRESULT WINAPI RequestDictionary::get__NewEnum(IUnknown** enumerator) { return NotImplemented(enumerator); }
 
 HRESULT WINAPI RequestDictionary::get_Count(int* count) {
     if (!count) return E_POINTER;
@@ -115,63 +108,60 @@ HRESULT WINAPI RequestDictionary::get_Key(VARIANT position, VARIANT* key) {
     if (!key) return E_POINTER;
     VariantInit(key);
     LONG index = 0;
-    if (!AsPosition(Deref(&position), index)) return E_INVALIDARG;
+    if (!AsPosition(FollowReference(&position), index)) return E_INVALIDARG;
     if (index < 1 || static_cast<size_t>(index) > entries_.size()) return S_OK;
-    try {
-        return ReturnText(key, entries_[static_cast<size_t>(index) - 1].first);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return qor::CallBoundary([&] { return ReturnText(key, entries_[static_cast<size_t>(index) - 1].first); });
 }
 
-const MemberName* RequestDictionary::Members(size_t& count) const {
-    static const MemberName kMembers[] = {{L"Item", DISPID_VALUE}, {L"Count", 1}, {L"Key", 2}};
-    count = std::size(kMembers);
+std::span<const ScriptMember<RequestDictionary>> RequestDictionary::Members() {
+    static const ScriptMember<RequestDictionary> kMembers[] = {
+        {L"Item", DISPID_VALUE, &RequestDictionary::ScriptItem},
+        {L"Count", 1, &RequestDictionary::ScriptCount},
+        {L"Key", 2, &RequestDictionary::ScriptKey},
+    };
     return kMembers;
 }
 
-HRESULT RequestDictionary::Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) {
-    if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
-    switch (id) {
-    case DISPID_VALUE:
-        if (args.Count() == 0) {  // the dictionary itself as a value
-            result->vt = VT_DISPATCH;
-            result->pdispVal = this;
-            AddRef();
-            return S_OK;
-        }
-        return get_Item(*args[0], result);
-    case 1: {
-        int count = 0;
-        get_Count(&count);
-        PutInt(result, count);
-        return S_OK;
-    }
-    case 2:
-        if (args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-        return get_Key(*args[0], result);
-    default:
-        return DISP_E_MEMBERNOTFOUND;
-    }
+HRESULT RequestDictionary::ScriptItem(const Invocation& call) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    if (call.args.Count() > 0) return get_Item(*call.args[0], call.result);
+    // The dictionary itself as a value.
+    AddRef();
+    ReturnObject(call.result, this);
+    return S_OK;
+}
+
+HRESULT RequestDictionary::ScriptCount(const Invocation& call) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    int count = 0;
+    get_Count(&count);
+    PutInt(call.result, count);
+    return S_OK;
+}
+
+HRESULT RequestDictionary::ScriptKey(const Invocation& call) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    if (call.args.Count() != 1) return DISP_E_BADPARAMCOUNT;
+    return get_Key(*call.args[0], call.result);
 }
 
 // ------------------------------------------------------------------- request
 
 RequestObject::RequestObject(SharedPage page) : ScriptObject(IID_IRequest, L"Request object"), page_(std::move(page)) {}
 
-std::vector<std::pair<std::wstring, std::wstring>> RequestObject::QueryPairs() const {
-    std::vector<std::pair<std::wstring, std::wstring>> out;
+NameValuePairs RequestObject::QueryPairs() const {
+    NameValuePairs out;
     for (const auto& [name, value] : ParseQuery(page_->request.head.query)) out.emplace_back(Widen(name), Widen(value));
     return out;
 }
 
-std::vector<std::pair<std::wstring, std::wstring>> RequestObject::ServerVariables() const {
+NameValuePairs RequestObject::ServerVariables() const {
     const PageRequest& r = page_->request;
     const std::string* contentType = r.head.Header("Content-Type");
     const std::string* host = r.head.Header("Host");
     std::string serverName = host ? *host : "127.0.0.1";
     if (const size_t colon = serverName.rfind(':'); colon != std::string::npos) serverName.resize(colon);
-    std::vector<std::pair<std::wstring, std::wstring>> out = {
+    NameValuePairs out = {
         {L"REQUEST_METHOD", Widen(r.head.method)},
         {L"QUERY_STRING", Widen(r.head.query)},
         {L"CONTENT_TYPE", contentType ? Widen(*contentType) : std::wstring()},
@@ -201,34 +191,20 @@ std::vector<std::pair<std::wstring, std::wstring>> RequestObject::ServerVariable
     return out;
 }
 
-HRESULT WINAPI RequestObject::get_Item(BSTR, IDispatch** item) { return Absent(item); }
+HRESULT WINAPI RequestObject::get_Item(BSTR, IDispatch** item) { return NotImplemented(item); }
 
 HRESULT WINAPI RequestObject::get_QueryString(IRequestDictionary** dict) {
-    if (!dict) return E_POINTER;
-    *dict = nullptr;
-    try {
-        *dict = new RequestDictionary(QueryPairs());
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return qor::CallBoundary([&] { return NewDictionary(QueryPairs(), dict); });
 }
 
 // The body belongs to whoever reads it with BinaryRead (the upload component).
-HRESULT WINAPI RequestObject::get_Form(IRequestDictionary** dict) { return Absent(dict); }
-HRESULT WINAPI RequestObject::get_Body(IRequestDictionary** dict) { return Absent(dict); }
-HRESULT WINAPI RequestObject::get_ClientCertificate(IRequestDictionary** dict) { return Absent(dict); }
-HRESULT WINAPI RequestObject::get_Cookies(IRequestDictionary** dict) { return Absent(dict); }
+HRESULT WINAPI RequestObject::get_Form(IRequestDictionary** dict) { return NotImplemented(dict); }
+HRESULT WINAPI RequestObject::get_Body(IRequestDictionary** dict) { return NotImplemented(dict); }
+HRESULT WINAPI RequestObject::get_ClientCertificate(IRequestDictionary** dict) { return NotImplemented(dict); }
+HRESULT WINAPI RequestObject::get_Cookies(IRequestDictionary** dict) { return NotImplemented(dict); }
 
 HRESULT WINAPI RequestObject::get_ServerVariables(IRequestDictionary** dict) {
-    if (!dict) return E_POINTER;
-    *dict = nullptr;
-    try {
-        *dict = new RequestDictionary(ServerVariables());
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return qor::CallBoundary([&] { return NewDictionary(ServerVariables(), dict); });
 }
 
 HRESULT WINAPI RequestObject::get_TotalBytes(LONG* total) {
@@ -243,21 +219,17 @@ HRESULT RequestObject::Read(LONG wanted, VARIANT* result, LONG& delivered) {
     const std::string& body = page_->request.body;
     const size_t left = body.size() - page_->bodyRead;
     const size_t count = wanted <= 0 ? 0 : std::min(left, static_cast<size_t>(wanted));
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
+    UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count)));
     if (!array) return E_OUTOFMEMORY;
     if (count > 0) {
         void* data = nullptr;
-        const HRESULT hr = SafeArrayAccessData(array, &data);
-        if (FAILED(hr)) {
-            SafeArrayDestroy(array);
-            return hr;
-        }
+        ArrayDataLock lock;
+        RETURN_IF_FAILED(LockArrayData(array.get(), lock, &data));
         std::memcpy(data, body.data() + page_->bodyRead, count);
-        SafeArrayUnaccessData(array);
     }
     page_->bodyRead += count;
     result->vt = VT_ARRAY | VT_UI1;
-    result->parray = array;
+    result->parray = array.release();
     delivered = static_cast<LONG>(count);
     return S_OK;
 }
@@ -265,13 +237,11 @@ HRESULT RequestObject::Read(LONG wanted, VARIANT* result, LONG& delivered) {
 HRESULT WINAPI RequestObject::BinaryRead(VARIANT* count, VARIANT* result) {
     if (!count || !result) return E_POINTER;
     VariantInit(result);
-    VARIANT* target = count;
-    while (target->vt == (VT_BYREF | VT_VARIANT) && target->pvarVal) target = target->pvarVal;
+    VARIANT* target = FollowReference(count);
     UniqueVariant wanted;
-    HRESULT hr = VariantChangeType(wanted.get(), target, 0, VT_I4);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(VariantChangeType(wanted.get(), target, 0, VT_I4));
     LONG delivered = 0;
-    if (FAILED(hr = Read(wanted->lVal, result, delivered))) return hr;
+    RETURN_IF_FAILED(Read(wanted->lVal, result, delivered));
     // Tell the caller how many bytes it got, through its variable if it passed one.
     if (target->vt == (VT_BYREF | VT_I4) && target->plVal) {
         *target->plVal = delivered;
@@ -282,172 +252,232 @@ HRESULT WINAPI RequestObject::BinaryRead(VARIANT* count, VARIANT* result) {
     return S_OK;
 }
 
-const MemberName* RequestObject::Members(size_t& count) const {
-    static const MemberName kMembers[] = {
-        {L"Item", DISPID_VALUE}, {L"QueryString", 1}, {L"ServerVariables", 2}, {L"TotalBytes", 3}, {L"BinaryRead", 4}};
-    count = std::size(kMembers);
+std::span<const ScriptMember<RequestObject>> RequestObject::Members() {
+    static const ScriptMember<RequestObject> kMembers[] = {
+        {L"Item", DISPID_VALUE, &RequestObject::ScriptItem},
+        {L"QueryString", 1, &RequestObject::ScriptQueryString},
+        {L"ServerVariables", 2, &RequestObject::ScriptServerVariables},
+        {L"TotalBytes", 3, &RequestObject::ScriptTotalBytes},
+        {L"BinaryRead", 4, &RequestObject::ScriptBinaryRead},
+    };
     return kMembers;
 }
 
-HRESULT RequestObject::Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) {
-    if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
-    switch (id) {
-    case DISPID_VALUE: {  // Request("name"): the query string, then the server variables
-        if (args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-        ComPtr<IRequestDictionary> dict;
-        HRESULT hr = get_QueryString(dict.put());
-        if (FAILED(hr)) return hr;
-        if (FAILED(hr = dict->get_Item(*args[0], result))) return hr;
-        if (result->vt != VT_EMPTY) return S_OK;
-        if (FAILED(hr = get_ServerVariables(dict.put()))) return hr;
-        return dict->get_Item(*args[0], result);
-    }
-    case 1:
-    case 2: {
-        ComPtr<IRequestDictionary> dict;
-        const HRESULT hr = id == 1 ? get_QueryString(dict.put()) : get_ServerVariables(dict.put());
-        if (FAILED(hr)) return hr;
-        if (args.Count() > 0) return dict->get_Item(*args[0], result);
-        result->vt = VT_DISPATCH;
-        result->pdispVal = dict.detach();
-        return S_OK;
-    }
-    case 3: {
-        LONG total = 0;
-        get_TotalBytes(&total);
-        PutInt(result, total);
-        return S_OK;
-    }
-    case 4: {
-        if (args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-        const HRESULT hr = BinaryRead(args.Raw(0), result);
-        if (FAILED(hr)) return Fail(hr, L"BinaryRead needs a number of bytes");
-        return hr;
-    }
-    default:
-        return DISP_E_MEMBERNOTFOUND;
-    }
+// Request("name"): the query string, then the server variables.
+HRESULT RequestObject::ScriptItem(const Invocation& call) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    if (call.args.Count() != 1) return DISP_E_BADPARAMCOUNT;
+    ComPtr<IRequestDictionary> dict;
+    RETURN_IF_FAILED(get_QueryString(dict.put()));
+    RETURN_IF_FAILED(dict->get_Item(*call.args[0], call.result));
+    if (call.result->vt != VT_EMPTY) return S_OK;
+    RETURN_IF_FAILED(get_ServerVariables(dict.put()));
+    return dict->get_Item(*call.args[0], call.result);
+}
+
+// The dictionary, or with an argument its item.
+HRESULT RequestObject::DictionaryMember(const Invocation& call, HRESULT (RequestObject::*get)(IRequestDictionary**)) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    ComPtr<IRequestDictionary> dict;
+    RETURN_IF_FAILED((this->*get)(dict.put()));
+    if (call.args.Count() > 0) return dict->get_Item(*call.args[0], call.result);
+    ReturnObject(call.result, dict.detach());
+    return S_OK;
+}
+
+HRESULT RequestObject::ScriptQueryString(const Invocation& call) {
+    return DictionaryMember(call, &RequestObject::get_QueryString);
+}
+
+HRESULT RequestObject::ScriptServerVariables(const Invocation& call) {
+    return DictionaryMember(call, &RequestObject::get_ServerVariables);
+}
+
+HRESULT RequestObject::ScriptTotalBytes(const Invocation& call) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    LONG total = 0;
+    get_TotalBytes(&total);
+    PutInt(call.result, total);
+    return S_OK;
+}
+
+HRESULT RequestObject::ScriptBinaryRead(const Invocation& call) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    if (call.args.Count() != 1) return DISP_E_BADPARAMCOUNT;
+    const HRESULT hr = BinaryRead(call.args.Raw(0), call.result);
+    if (FAILED(hr)) return Fail(hr, L"BinaryRead needs a number of bytes");
+    return hr;
 }
 
 // ------------------------------------------------------------------ response
 
 ResponseObject::ResponseObject(SharedPage page) : ScriptObject(IID_IDispatch, L"Response object"), page_(std::move(page)) {}
 
-const MemberName* ResponseObject::Members(size_t& count) const {
-    static const MemberName kMembers[] = {
-        {L"Write", 1},     {L"ContentType", 2}, {L"Status", 3},  {L"Redirect", 4},    {L"End", 5},
-        {L"AddHeader", 6}, {L"CodePage", 7},    {L"Buffer", 8},  {L"BinaryWrite", 9}, {L"Charset", 10}};
-    count = std::size(kMembers);
+std::span<const ScriptMember<ResponseObject>> ResponseObject::Members() {
+    static const ScriptMember<ResponseObject> kMembers[] = {
+        {L"Write", 1, &ResponseObject::Write},
+        {L"ContentType", 2, &ResponseObject::ContentType},
+        {L"Status", 3, &ResponseObject::Status},
+        {L"Redirect", 4, &ResponseObject::Redirect},
+        {L"End", 5, &ResponseObject::End},
+        {L"AddHeader", 6, &ResponseObject::AddHeader},
+        {L"CodePage", 7, &ResponseObject::CodePage},
+        {L"Buffer", 8, &ResponseObject::Buffer},
+        {L"BinaryWrite", 9, &ResponseObject::BinaryWrite},
+        {L"Charset", 10, &ResponseObject::Charset},
+    };
     return kMembers;
 }
 
+namespace {
+
+// An assignment gives a property exactly one value.
+bool BadPut(const Invocation& call) { return call.IsPut() && call.args.Count() != 1; }
+// A method takes `count` arguments and no assignment.
+bool BadMethodCall(const Invocation& call, UINT count) { return call.IsPut() || call.args.Count() != count; }
+
+bool OnOneLine(std::wstring_view text) { return text.find_first_of(L"\r\n") == std::wstring_view::npos; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// "NNN Reason", with a first digit from 1 to 5, checked in the bytes it is sent as.
+bool IsStatusLine(std::wstring_view text) {
+    const std::string status = Narrow(text);
+    return status.size() >= 3 && std::all_of(status.begin(), status.begin() + 3, IsDigit) && status[0] >= '1' &&
+           status[0] <= '5' && (status.size() == 3 || status[3] == ' ') && status.find_first_of("\r\n") == std::string::npos;
+}
+
+bool IsCharsetName(std::wstring_view charset) { return charset.find_first_of(L"\r\n;") == std::wstring_view::npos; }
+
+// Header names are one token; names and values stay on one line.
+bool IsHeader(const std::string& name, const std::string& value) {
+    return !name.empty() && name.find_first_of("\r\n: ") == std::string::npos &&
+           value.find_first_of("\r\n") == std::string::npos;
+}
+
+// The byte array a variant holds, directly or by reference; null for anything else.
+SAFEARRAY* ByteArray(const VARIANT* data) {
+    if (data->vt == (VT_ARRAY | VT_UI1)) return data->parray;
+    if (data->vt == (VT_BYREF | VT_ARRAY | VT_UI1) && data->pparray) return *data->pparray;
+    return nullptr;
+}
+
+// Appends the bytes of a one-dimensional byte array.
+void AppendBytes(SAFEARRAY* array, std::string& out) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(array, 1, &lower);
+    SafeArrayGetUBound(array, 1, &upper);
+    if (upper < lower) return;
+    void* bytes = nullptr;
+    ArrayDataLock lock;
+    if (FAILED(LockArrayData(array, lock, &bytes))) return;
+    out.append(static_cast<const char*>(bytes), static_cast<size_t>(upper - lower + 1));
+}
+
+}  // namespace
+
 // Stops the script: the failure unwinds it, and the runner knows from the
 // page's ended flag that this is no error.
-HRESULT ResponseObject::End() {
+HRESULT ResponseObject::EndPage() {
     page_->ended = true;
     return Fail(kPageEnded, L"The page ended");
 }
 
-HRESULT ResponseObject::Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) {
-    PageResponse& response = page_->response;
+HRESULT ResponseObject::TextProperty(const Invocation& call, std::string& field, bool (*valid)(std::wstring_view),
+                                     const wchar_t* refusal) {
+    if (BadPut(call)) return DISP_E_BADPARAMCOUNT;
+    if (!call.IsPut()) return ReturnText(call.result, Widen(field));
     std::wstring text;
-    HRESULT hr = S_OK;
-    const bool put = IsPut(flags);
-    if (put && args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-    switch (id) {
-    case 1:  // Write
-        if (put || args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-        if (page_->ended) return S_OK;
-        if (FAILED(hr = ArgText(args[0], text))) return Fail(hr, L"Response.Write cannot show this value as text");
-        response.body += Narrow(text, response.codePage);
-        return S_OK;
-    case 2:  // ContentType
-        if (!put) return ReturnText(result, Widen(response.contentType));
-        if (FAILED(hr = ArgText(args[0], text))) return hr;
-        if (text.find_first_of(L"\r\n") != std::wstring::npos)
-            return Fail(E_INVALIDARG, L"A content type cannot span lines");
-        response.contentType = Narrow(text);
-        return S_OK;
-    case 3: {  // Status: "NNN Reason"
-        if (!put) return ReturnText(result, Widen(response.status));
-        if (FAILED(hr = ArgText(args[0], text))) return hr;
-        const std::string status = Narrow(text);
-        const bool valid = status.size() >= 3 && std::all_of(status.begin(), status.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }) &&
-                           status[0] >= '1' && status[0] <= '5' && (status.size() == 3 || status[3] == ' ') &&
-                           status.find_first_of("\r\n") == std::string::npos;
-        if (!valid) return Fail(E_INVALIDARG, L"Response.Status must be a three-digit code and a reason, such as \"404 Not Found\"");
-        response.status = status;
-        return S_OK;
-    }
-    case 4: {  // Redirect
-        if (put || args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-        if (FAILED(hr = ArgText(args[0], text))) return hr;
-        const std::string location = Narrow(text);
-        if (location.find_first_of("\r\n") != std::string::npos) return Fail(E_INVALIDARG, L"A redirect location cannot span lines");
-        response.status = "302 Object moved";
-        response.headers.emplace_back("Location", location);
-        response.body = "<html><body>Object moved <a href=\"" + HtmlEscape(location) + "\">here</a>.</body></html>";
-        response.contentType = "text/html";
-        return End();
-    }
-    case 5:  // End
-        return End();
-    case 6: {  // AddHeader name, value
-        if (put || args.Count() != 2) return DISP_E_BADPARAMCOUNT;
-        std::wstring value;
-        if (FAILED(hr = ArgText(args[0], text)) || FAILED(hr = ArgText(args[1], value))) return hr;
-        const std::string name = Narrow(text), field = Narrow(value);
-        if (name.empty() || name.find_first_of("\r\n: ") != std::string::npos ||
-            field.find_first_of("\r\n") != std::string::npos)
-            return Fail(E_INVALIDARG, L"A header name or value cannot span lines");
-        response.headers.emplace_back(name, field);
-        return S_OK;
-    }
-    case 7: {  // CodePage
-        if (!put) {
-            PutInt(result, static_cast<LONG>(response.codePage == CP_ACP ? GetACP() : response.codePage));
-            return S_OK;
-        }
-        UniqueVariant number;
-        if (FAILED(hr = VariantChangeType(number.get(), args[0], 0, VT_I4))) return hr;
-        if (!IsValidCodePage(static_cast<UINT>(number->lVal))) return Fail(E_INVALIDARG, L"Unknown code page");
-        response.codePage = static_cast<UINT>(number->lVal);
-        return S_OK;
-    }
-    case 8:  // Buffer: output is always buffered
-        if (!put) {
-            result->vt = VT_BOOL;
-            result->boolVal = VARIANT_TRUE;
-        }
-        return S_OK;
-    case 9: {  // BinaryWrite: a byte array as it stands
-        if (put || args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-        const VARIANT* data = args[0];
-        SAFEARRAY* array = data->vt == (VT_ARRAY | VT_UI1) ? data->parray
-                           : data->vt == (VT_BYREF | VT_ARRAY | VT_UI1) && data->pparray ? *data->pparray
-                                                                                            : nullptr;
-        if (!array || SafeArrayGetDim(array) != 1) return Fail(DISP_E_TYPEMISMATCH, L"BinaryWrite needs a byte array");
-        if (page_->ended) return S_OK;
-        LONG lower = 0, upper = -1;
-        SafeArrayGetLBound(array, 1, &lower);
-        SafeArrayGetUBound(array, 1, &upper);
-        void* bytes = nullptr;
-        if (upper >= lower && SUCCEEDED(SafeArrayAccessData(array, &bytes))) {
-            response.body.append(static_cast<const char*>(bytes), static_cast<size_t>(upper - lower + 1));
-            SafeArrayUnaccessData(array);
-        }
+    RETURN_IF_FAILED(ArgText(call.args[0], text));
+    if (!valid(text)) return Fail(E_INVALIDARG, refusal);
+    field = Narrow(text);
+    return S_OK;
+}
+
+HRESULT ResponseObject::Write(const Invocation& call) {
+    if (BadMethodCall(call, 1)) return DISP_E_BADPARAMCOUNT;
+    if (page_->ended) return S_OK;
+    std::wstring text;
+    const HRESULT hr = ArgText(call.args[0], text);
+    if (FAILED(hr)) return Fail(hr, L"Response.Write cannot show this value as text");
+    page_->response.body += Narrow(text, page_->response.codePage);
+    return S_OK;
+}
+
+HRESULT ResponseObject::ContentType(const Invocation& call) {
+    return TextProperty(call, page_->response.contentType, OnOneLine, L"A content type cannot span lines");
+}
+
+HRESULT ResponseObject::Status(const Invocation& call) {
+    return TextProperty(call, page_->response.status, IsStatusLine,
+                        L"Response.Status must be a three-digit code and a reason, such as \"404 Not Found\"");
+}
+
+// Charset: the host adds it to the answer's Content-Type.
+HRESULT ResponseObject::Charset(const Invocation& call) {
+    return TextProperty(call, page_->response.charset, IsCharsetName, L"A charset is one name, such as \"utf-8\"");
+}
+
+HRESULT ResponseObject::Redirect(const Invocation& call) {
+    if (BadMethodCall(call, 1)) return DISP_E_BADPARAMCOUNT;
+    std::wstring text;
+    RETURN_IF_FAILED(ArgText(call.args[0], text));
+    const std::string location = Narrow(text);
+    if (location.find_first_of("\r\n") != std::string::npos) return Fail(E_INVALIDARG, L"A redirect location cannot span lines");
+    PageResponse& response = page_->response;
+    response.status = "302 Object moved";
+    response.headers.emplace_back("Location", location);
+    response.body = "<html><body>Object moved <a href=\"" + HtmlEscape(location) + "\">here</a>.</body></html>";
+    response.contentType = "text/html";
+    return EndPage();
+}
+
+HRESULT ResponseObject::End(const Invocation& call) {
+    if (BadPut(call)) return DISP_E_BADPARAMCOUNT;
+    return EndPage();
+}
+
+HRESULT ResponseObject::AddHeader(const Invocation& call) {
+    if (BadMethodCall(call, 2)) return DISP_E_BADPARAMCOUNT;
+    std::wstring name, value;
+    RETURN_IF_FAILED(ArgText(call.args[0], name));
+    RETURN_IF_FAILED(ArgText(call.args[1], value));
+    const std::string header = Narrow(name), field = Narrow(value);
+    if (!IsHeader(header, field)) return Fail(E_INVALIDARG, L"A header name or value cannot span lines");
+    page_->response.headers.emplace_back(header, field);
+    return S_OK;
+}
+
+HRESULT ResponseObject::CodePage(const Invocation& call) {
+    if (BadPut(call)) return DISP_E_BADPARAMCOUNT;
+    UINT& codePage = page_->response.codePage;
+    if (!call.IsPut()) {
+        PutInt(call.result, static_cast<LONG>(codePage == CP_ACP ? GetACP() : codePage));
         return S_OK;
     }
-    case 10:  // Charset: the host adds it to the answer's Content-Type
-        if (!put) return ReturnText(result, Widen(response.charset));
-        if (FAILED(hr = ArgText(args[0], text))) return hr;
-        if (text.find_first_of(L"\r\n;") != std::wstring::npos)
-            return Fail(E_INVALIDARG, L"A charset is one name, such as \"utf-8\"");
-        response.charset = Narrow(text);
-        return S_OK;
-    default:
-        return DISP_E_MEMBERNOTFOUND;
+    UniqueVariant number;
+    RETURN_IF_FAILED(VariantChangeType(number.get(), call.args[0], 0, VT_I4));
+    if (!IsValidCodePage(static_cast<UINT>(number->lVal))) return Fail(E_INVALIDARG, L"Unknown code page");
+    codePage = static_cast<UINT>(number->lVal);
+    return S_OK;
+}
+
+// Output is always buffered; setting Buffer changes nothing.
+HRESULT ResponseObject::Buffer(const Invocation& call) {
+    if (BadPut(call)) return DISP_E_BADPARAMCOUNT;
+    if (!call.IsPut()) {
+        call.result->vt = VT_BOOL;
+        call.result->boolVal = VARIANT_TRUE;
     }
+    return S_OK;
+}
+
+// A byte array goes into the body as it stands.
+HRESULT ResponseObject::BinaryWrite(const Invocation& call) {
+    if (BadMethodCall(call, 1)) return DISP_E_BADPARAMCOUNT;
+    SAFEARRAY* array = ByteArray(call.args[0]);
+    if (!array || SafeArrayGetDim(array) != 1) return Fail(DISP_E_TYPEMISMATCH, L"BinaryWrite needs a byte array");
+    if (!page_->ended) AppendBytes(array, page_->response.body);
+    return S_OK;
 }
 
 // --------------------------------------------------------- scripting context
@@ -456,21 +486,20 @@ ScriptingContextObject::ScriptingContextObject(ComPtr<IRequest> request)
     : ScriptObject(IID_IScriptingContext, L"ScriptingContext"), request_(std::move(request)) {}
 
 HRESULT WINAPI ScriptingContextObject::get_Request(IRequest** request) { return request_.copy_to(request); }
-HRESULT WINAPI ScriptingContextObject::get_Response(IResponse** response) { return Absent(response); }
-HRESULT WINAPI ScriptingContextObject::get_Server(IServer** server) { return Absent(server); }
-HRESULT WINAPI ScriptingContextObject::get_Session(ISessionObject** session) { return Absent(session); }
-HRESULT WINAPI ScriptingContextObject::get_Application(IApplicationObject** application) { return Absent(application); }
+HRESULT WINAPI ScriptingContextObject::get_Response(IResponse** response) { return NotImplemented(response); }
+HRESULT WINAPI ScriptingContextObject::get_Server(IServer** server) { return NotImplemented(server); }
+HRESULT WINAPI ScriptingContextObject::get_Session(ISessionObject** session) { return NotImplemented(session); }
+HRESULT WINAPI ScriptingContextObject::get_Application(IApplicationObject** application) { return NotImplemented(application); }
 
-const MemberName* ScriptingContextObject::Members(size_t& count) const {
-    static const MemberName kMembers[] = {{L"Request", 1}};
-    count = std::size(kMembers);
+std::span<const ScriptMember<ScriptingContextObject>> ScriptingContextObject::Members() {
+    static const ScriptMember<ScriptingContextObject> kMembers[] = {{L"Request", 1, &ScriptingContextObject::ScriptRequest}};
     return kMembers;
 }
 
-HRESULT ScriptingContextObject::Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) {
-    if (id != 1 || IsPut(flags) || args.Count() != 0) return DISP_E_MEMBERNOTFOUND;
-    result->vt = VT_DISPATCH;
-    return request_.copy_to(reinterpret_cast<IRequest**>(&result->pdispVal));
+HRESULT ScriptingContextObject::ScriptRequest(const Invocation& call) {
+    if (call.IsPut() || call.args.Count() != 0) return DISP_E_MEMBERNOTFOUND;
+    call.result->vt = VT_DISPATCH;
+    return request_.copy_to(reinterpret_cast<IRequest**>(&call.result->pdispVal));
 }
 
 // -------------------------------------------------------------------- server
@@ -478,46 +507,63 @@ HRESULT ScriptingContextObject::Call(DISPID id, WORD flags, const CallArgs& args
 ServerObject::ServerObject(SharedPage page, ComPtr<IUnknown> scriptingContext)
     : ScriptObject(IID_IDispatch, L"Server object"), page_(std::move(page)), scriptingContext_(std::move(scriptingContext)) {}
 
-const MemberName* ServerObject::Members(size_t& count) const {
-    static const MemberName kMembers[] = {
-        {L"CreateObject", 1}, {L"HTMLEncode", 2}, {L"URLEncode", 3}, {L"MapPath", 4}, {L"ScriptTimeout", 5}};
-    count = std::size(kMembers);
+std::span<const ScriptMember<ServerObject>> ServerObject::Members() {
+    static const ScriptMember<ServerObject> kMembers[] = {
+        {L"CreateObject", 1, &ServerObject::ScriptCreateObject},
+        {L"HTMLEncode", 2, &ServerObject::ScriptHtmlEncode},
+        {L"URLEncode", 3, &ServerObject::ScriptUrlEncode},
+        {L"MapPath", 4, &ServerObject::ScriptMapPath},
+        {L"ScriptTimeout", 5, &ServerObject::ScriptTimeout},
+    };
     return kMembers;
-}
-
-HRESULT ServerObject::Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) {
-    if (id == 5) {  // ScriptTimeout: accepted, not enforced
-        if (!IsPut(flags)) PutInt(result, 90);
-        return S_OK;
-    }
-    if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
-    if (args.Count() != 1) return DISP_E_BADPARAMCOUNT;
-    std::wstring text;
-    const HRESULT hr = ArgText(args[0], text);
-    if (FAILED(hr)) return hr;
-    switch (id) {
-    case 1: return CreateObject(text, result);
-    case 2: return ReturnText(result, HtmlEncode(text));
-    case 3: return ReturnText(result, UrlEncode(text));
-    case 4: return MapPath(text, result);
-    default: return DISP_E_MEMBERNOTFOUND;
-    }
 }
 
 namespace {
 
+// The one argument of a method that takes text.
+HRESULT TextArgument(const Invocation& call, std::wstring& text) {
+    if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
+    if (call.args.Count() != 1) return DISP_E_BADPARAMCOUNT;
+    return ArgText(call.args[0], text);
+}
+
 // The description a failed dispatch call carries, or a fallback.
-std::wstring Describe(EXCEPINFO& info, const wchar_t* fallback) {
+std::wstring Describe(OwnedExcepInfo& info, const wchar_t* fallback) {
     if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-    std::wstring text = info.bstrDescription ? info.bstrDescription : fallback;
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-    info = EXCEPINFO{};
-    return text;
+    return info.bstrDescription ? info.bstrDescription : fallback;
 }
 
 }  // namespace
+
+HRESULT ServerObject::ScriptCreateObject(const Invocation& call) {
+    std::wstring progId;
+    RETURN_IF_FAILED(TextArgument(call, progId));
+    return CreateObject(progId, call.result);
+}
+
+HRESULT ServerObject::ScriptHtmlEncode(const Invocation& call) {
+    std::wstring text;
+    RETURN_IF_FAILED(TextArgument(call, text));
+    return ReturnText(call.result, HtmlEncode(text));
+}
+
+HRESULT ServerObject::ScriptUrlEncode(const Invocation& call) {
+    std::wstring text;
+    RETURN_IF_FAILED(TextArgument(call, text));
+    return ReturnText(call.result, UrlEncode(text));
+}
+
+HRESULT ServerObject::ScriptMapPath(const Invocation& call) {
+    std::wstring path;
+    RETURN_IF_FAILED(TextArgument(call, path));
+    return MapPath(path, call.result);
+}
+
+// Accepted, not enforced.
+HRESULT ServerObject::ScriptTimeout(const Invocation& call) {
+    if (!call.IsPut()) PutInt(call.result, 90);
+    return S_OK;
+}
 
 // Creates the object, hands it the scripting context through OnStartPage
 // when it has that method, and keeps it so that the page's end can call
@@ -545,7 +591,7 @@ HRESULT ServerObject::CreateObject(const std::wstring& progId, VARIANT* result) 
         context.vt = VT_UNKNOWN;
         context.punkVal = scriptingContext_.get();
         DISPPARAMS params{&context, nullptr, 1, 0};
-        EXCEPINFO info{};
+        OwnedExcepInfo info;
         hr = object->Invoke(onStart, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, &info, nullptr);
         if (hr == DISP_E_EXCEPTION) return Fail(info.scode ? info.scode : E_FAIL, Describe(info, L"OnStartPage failed"));
         if (FAILED(hr)) return Fail(hr, L"OnStartPage of \"" + progId + L"\" failed");

@@ -3,13 +3,15 @@
 // context that Server.CreateObject passes to a component's OnStartPage.
 // Request, its dictionaries and the context have the exact vtable layouts of
 // <asptlb.h>, since components call them through the vtable; all of them
-// also answer scripts by name.
+// also answer scripts by name. Their methods return result codes and throw
+// nothing; a script's call fails as ScriptObject describes.
 #include "PageState.h"
 #include "ScriptObject.h"
 
 #include <asptlb.h>
 
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,28 +19,31 @@
 namespace pagehost {
 
 using SharedPage = std::shared_ptr<PageState>;
+using NameValuePairs = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // Read-only name/value pairs: QueryString and ServerVariables. Names compare
 // without regard to case; a name given several times yields its values joined
 // by ", "; an unknown name yields Empty.
-class RequestDictionary final : public ScriptObject<IRequestDictionary> {
+class RequestDictionary final : public ScriptObject<IRequestDictionary, RequestDictionary> {
 public:
-    explicit RequestDictionary(std::vector<std::pair<std::wstring, std::wstring>> entries);
+    explicit RequestDictionary(NameValuePairs entries);
 
     HRESULT WINAPI get_Item(VARIANT key, VARIANT* value) override;
     HRESULT WINAPI get__NewEnum(IUnknown** enumerator) override;
     HRESULT WINAPI get_Count(int* count) override;
     HRESULT WINAPI get_Key(VARIANT position, VARIANT* key) override;
 
-protected:
-    const MemberName* Members(size_t& count) const override;
-    HRESULT Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) override;
+    static std::span<const ScriptMember<RequestDictionary>> Members();
 
 private:
-    std::vector<std::pair<std::wstring, std::wstring>> entries_;
+    HRESULT ScriptItem(const Invocation& call);
+    HRESULT ScriptCount(const Invocation& call);
+    HRESULT ScriptKey(const Invocation& call);
+
+    NameValuePairs entries_;
 };
 
-class RequestObject final : public ScriptObject<IRequest> {
+class RequestObject final : public ScriptObject<IRequest, RequestObject> {
 public:
     explicit RequestObject(SharedPage page);
 
@@ -52,32 +57,50 @@ public:
     HRESULT WINAPI get_TotalBytes(LONG* total) override;
     HRESULT WINAPI BinaryRead(VARIANT* count, VARIANT* result) override;
 
-protected:
-    const MemberName* Members(size_t& count) const override;
-    HRESULT Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) override;
+    static std::span<const ScriptMember<RequestObject>> Members();
 
 private:
-    std::vector<std::pair<std::wstring, std::wstring>> ServerVariables() const;
-    std::vector<std::pair<std::wstring, std::wstring>> QueryPairs() const;
+    HRESULT ScriptItem(const Invocation& call);
+    HRESULT ScriptQueryString(const Invocation& call);
+    HRESULT ScriptServerVariables(const Invocation& call);
+    HRESULT ScriptTotalBytes(const Invocation& call);
+    HRESULT ScriptBinaryRead(const Invocation& call);
+    HRESULT DictionaryMember(const Invocation& call, HRESULT (RequestObject::*get)(IRequestDictionary**));
+
+    NameValuePairs ServerVariables() const;
+    NameValuePairs QueryPairs() const;
     HRESULT Read(LONG wanted, VARIANT* result, LONG& delivered);
 
     SharedPage page_;
 };
 
-class ResponseObject final : public ScriptObject<IDispatch> {
+class ResponseObject final : public ScriptObject<IDispatch, ResponseObject> {
 public:
     explicit ResponseObject(SharedPage page);
 
-protected:
-    const MemberName* Members(size_t& count) const override;
-    HRESULT Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) override;
+    static std::span<const ScriptMember<ResponseObject>> Members();
 
 private:
-    HRESULT End();
+    HRESULT Write(const Invocation& call);
+    HRESULT ContentType(const Invocation& call);
+    HRESULT Status(const Invocation& call);
+    HRESULT Redirect(const Invocation& call);
+    HRESULT End(const Invocation& call);
+    HRESULT AddHeader(const Invocation& call);
+    HRESULT CodePage(const Invocation& call);
+    HRESULT Buffer(const Invocation& call);
+    HRESULT BinaryWrite(const Invocation& call);
+    HRESULT Charset(const Invocation& call);
+    // A text property of the response: read as it stands, or set to text that
+    // `valid` accepts (else the failure says `refusal`).
+    HRESULT TextProperty(const Invocation& call, std::string& field, bool (*valid)(std::wstring_view),
+                         const wchar_t* refusal);
+    HRESULT EndPage();
+
     SharedPage page_;
 };
 
-class ScriptingContextObject final : public ScriptObject<IScriptingContext> {
+class ScriptingContextObject final : public ScriptObject<IScriptingContext, ScriptingContextObject> {
 public:
     explicit ScriptingContextObject(ComPtr<IRequest> request);
 
@@ -89,23 +112,26 @@ public:
     HRESULT WINAPI get_Session(ISessionObject** session) override;
     HRESULT WINAPI get_Application(IApplicationObject** application) override;
 
-protected:
-    const MemberName* Members(size_t& count) const override;
-    HRESULT Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) override;
+    static std::span<const ScriptMember<ScriptingContextObject>> Members();
 
 private:
+    HRESULT ScriptRequest(const Invocation& call);
+
     ComPtr<IRequest> request_;
 };
 
-class ServerObject final : public ScriptObject<IDispatch> {
+class ServerObject final : public ScriptObject<IDispatch, ServerObject> {
 public:
     ServerObject(SharedPage page, ComPtr<IUnknown> scriptingContext);
 
-protected:
-    const MemberName* Members(size_t& count) const override;
-    HRESULT Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) override;
+    static std::span<const ScriptMember<ServerObject>> Members();
 
 private:
+    HRESULT ScriptCreateObject(const Invocation& call);
+    HRESULT ScriptHtmlEncode(const Invocation& call);
+    HRESULT ScriptUrlEncode(const Invocation& call);
+    HRESULT ScriptMapPath(const Invocation& call);
+    HRESULT ScriptTimeout(const Invocation& call);
     HRESULT CreateObject(const std::wstring& progId, VARIANT* result);
     HRESULT MapPath(const std::wstring& path, VARIANT* result);
 

@@ -1,7 +1,8 @@
 #include "PageRunner.h"
 
 #include "Text.h"
-#include "hosts/HostUnknown.h"
+#include "com/Failure.h"
+#include "hosts/HostDispatch.h"
 
 #include <utility>
 
@@ -23,10 +24,10 @@ public:
         if (item) *item = nullptr;
         if (!(mask & SCRIPTINFO_IUNKNOWN)) return mask & SCRIPTINFO_ITYPEINFO ? TYPE_E_ELEMENTNOTFOUND : S_OK;
         if (!item || !name) return E_POINTER;
-        const ComPtr<IDispatch>* found = Is(name, L"Request") ? &request_
-                                       : Is(name, L"Response") ? &response_
-                                       : Is(name, L"Server")   ? &server_
-                                                                : nullptr;
+        const ComPtr<IDispatch>* found = SameNameIgnoringCase(name, L"Request")    ? &request_
+                                         : SameNameIgnoringCase(name, L"Response") ? &response_
+                                         : SameNameIgnoringCase(name, L"Server")   ? &server_
+                                                                                   : nullptr;
         if (!found) return TYPE_E_ELEMENTNOTFOUND;
         return found->copy_to(reinterpret_cast<IDispatch**>(item));
     }
@@ -35,22 +36,10 @@ public:
     HRESULT WINAPI OnStateChange(SCRIPTSTATE) override { return S_OK; }
     HRESULT WINAPI OnScriptError(IActiveScriptError* error) override {
         if (!error || page_->ended || error_.failed) return S_OK;  // Response.End unwinds as an error
-        EXCEPINFO info{};
-        error->GetExceptionInfo(&info);
-        if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-        error_.failed = true;
-        error_.code = info.scode ? info.scode : static_cast<HRESULT>(info.wCode);
-        if (info.bstrDescription && *info.bstrDescription) error_.description = info.bstrDescription;
-        else error_.description = DescribeScriptCode(error_.code);
-        error_.source = info.bstrSource && *info.bstrSource ? info.bstrSource : L"Microsoft VBScript runtime error";
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrHelpFile);
-        DWORD context = 0;
-        ULONG line = 0;
-        LONG column = 0;
-        if (SUCCEEDED(error->GetSourcePosition(&context, &line, &column))) error_.pageLine = compiled_.PageLine(line);
-        return S_OK;
+        return qor::CallBoundary([&] {
+            KeepError(*error);
+            return S_OK;
+        });
     }
     HRESULT WINAPI OnEnterScript() override { return S_OK; }
     HRESULT WINAPI OnLeaveScript() override { return S_OK; }
@@ -58,8 +47,20 @@ public:
     const ScriptError& Error() const { return error_; }
 
 private:
-    static bool Is(LPCOLESTR name, const wchar_t* item) {
-        return CompareStringOrdinal(name, -1, item, -1, TRUE) == CSTR_EQUAL;
+    // The first error of the script, described for the page's error answer.
+    void KeepError(IActiveScriptError& error) {
+        OwnedExcepInfo info;
+        error.GetExceptionInfo(&info);
+        if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+        error_.failed = true;
+        error_.code = info.scode ? info.scode : static_cast<HRESULT>(info.wCode);
+        if (info.bstrDescription && *info.bstrDescription) error_.description = info.bstrDescription;
+        else error_.description = DescribeScriptCode(error_.code);
+        error_.source = info.bstrSource && *info.bstrSource ? info.bstrSource : L"Microsoft VBScript runtime error";
+        DWORD context = 0;
+        ULONG line = 0;
+        LONG column = 0;
+        if (SUCCEEDED(error.GetSourcePosition(&context, &line, &column))) error_.pageLine = compiled_.PageLine(line);
     }
 
     SharedPage page_;
@@ -120,8 +121,7 @@ std::wstring DescribeScriptCode(HRESULT code) {
 
 HRESULT PageRunner::Init() {
     CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(L"VBScript", &clsid);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(CLSIDFromProgID(L"VBScript", &clsid));
     return CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, engineFactory_.put_void());
 }
 
@@ -146,11 +146,8 @@ ScriptError PageRunner::Run(const CompiledPage& page, const SharedPage& state) {
 
     // The script holds the page's bytes: they are in the directive's code page.
     const std::wstring text = Widen(page.script, page.codePage ? page.codePage : CP_ACP);
-    EXCEPINFO info{};
+    OwnedExcepInfo info;  // the site's OnScriptError has the details
     hr = parser->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, 0, 0, nullptr, &info);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
     if (SUCCEEDED(hr)) engine->SetScriptState(SCRIPTSTATE_CONNECTED);  // runs the page
     ScriptError error = site->Error();
     if (FAILED(hr) && !error.failed) error = HostFailure(hr, L"The page's script cannot be compiled");

@@ -3,6 +3,8 @@
 // with the named items Request, Response and Server. One runner per worker
 // thread: it keeps that apartment's class object of the engine, and makes a
 // new engine for every page (an engine keeps its globals across resets).
+// A page's failure, the script's or the host's, comes back as a ScriptError;
+// only running out of memory throws.
 #include "PageCompiler.h"
 #include "PageObjects.h"
 

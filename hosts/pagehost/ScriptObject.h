@@ -1,21 +1,22 @@
 #pragma once
 // Reference counting, QueryInterface and by-name IDispatch for the objects a
-// page script sees. Members are found by a table of names (without regard to
-// case, as scripts expect) and dispatched to one virtual Call.
-#include "ComHolders.h"
-#include "hosts/HostUnknown.h"
+// page script sees. Each object has one table of members (name, DISPID and
+// the function that runs it); names are found without regard to case, as
+// scripts expect. A member's failure comes back as its result code, as
+// DISP_E_EXCEPTION with a description when the member gave one (Fail), and
+// whatever a member throws ends at Invoke as its result code.
+#include "com/ComHolders.h"
+#include "com/Failure.h"
+#include "com/VariantRef.h"
+#include "hosts/HostDispatch.h"
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <span>
 #include <string>
 
 namespace pagehost {
-
-struct MemberName {
-    const wchar_t* name;
-    DISPID id;
-};
 
 // The arguments of one call in the order the script wrote them, with
 // by-reference variants (script variables) followed to their targets.
@@ -23,11 +24,7 @@ class CallArgs {
 public:
     explicit CallArgs(const DISPPARAMS* params) : params_(params) {}
     UINT Count() const { return params_ ? params_->cArgs : 0; }
-    VARIANT* operator[](UINT i) const {
-        VARIANT* v = &params_->rgvarg[params_->cArgs - 1 - i];
-        while (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
-        return v;
-    }
+    VARIANT* operator[](UINT i) const { return FollowReference(Raw(i)); }
     // The argument as it was passed (a by-reference variant stays one).
     VARIANT* Raw(UINT i) const { return &params_->rgvarg[params_->cArgs - 1 - i]; }
 
@@ -35,80 +32,75 @@ private:
     const DISPPARAMS* params_;
 };
 
+// One call of a member: how the script made it, its arguments, and where
+// its value goes (initialised empty).
+struct Invocation {
+    WORD flags;
+    const CallArgs& args;
+    VARIANT* result;
+
+    bool IsPut() const { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0; }
+};
+
+// A row of an object's member table.
+template <typename Self>
+struct ScriptMember {
+    const wchar_t* name;
+    DISPID id;
+    HRESULT (Self::*run)(const Invocation& call);
+};
+
 // The text of an argument; Null and Empty are empty text.
 HRESULT ArgText(const VARIANT* arg, std::wstring& out);
 // A new BSTR result.
 HRESULT ReturnText(VARIANT* result, std::wstring_view text);
 
-template <typename Interface>
-class ScriptObject : public HostUnknown<Interface> {
+// Self (the object's own class) has `static std::span<const ScriptMember<Self>> Members()`.
+template <typename Interface, typename Self>
+class ScriptObject : public HostDispatch<Interface> {
 public:
-    ScriptObject(const IID& iid, const wchar_t* source) : HostUnknown<Interface>(iid, IID_IDispatch), source_(source) {}
+    ScriptObject(const IID& iid, const wchar_t* source) : HostDispatch<Interface>(iid, IID_IDispatch), source_(source) {}
 
-    HRESULT WINAPI GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT WINAPI GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
     HRESULT WINAPI GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (!names || !ids) return E_POINTER;
-        HRESULT hr = S_OK;
         for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
         if (count == 0) return S_OK;
-        ids[0] = Lookup(names[0]);
-        if (ids[0] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
-        if (count > 1) hr = DISP_E_UNKNOWNNAME;  // no named parameters
-        return hr;
+        const ScriptMember<Self>* member = names[0] ? FindByName(names[0]) : nullptr;
+        if (member) ids[0] = member->id;
+        // Members take no named parameters.
+        return member && count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
     }
     HRESULT WINAPI Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                           EXCEPINFO* exception, UINT*) override {
+        const ScriptMember<Self>* member = FindById(id);
+        if (!member) return DISP_E_MEMBERNOTFOUND;
         DISPPARAMS none{};
-        CallArgs args(params ? params : &none);
+        const CallArgs args(params ? params : &none);
+        UniqueVariant ignored;
+        const Invocation call{flags, args, result ? result : ignored.get()};
         error_.clear();
-        VARIANT ignored;
-        VariantInit(&ignored);
-        HRESULT hr;
-        try {
-            hr = Call(id, flags, args, result ? result : &ignored);
-        } catch (...) {
-            hr = E_OUTOFMEMORY;
-        }
-        VariantClear(&ignored);
-        if (FAILED(hr) && !error_.empty()) {
-            if (exception) {
-                *exception = EXCEPINFO{};
-                exception->bstrSource = SysAllocString(source_);
-                exception->bstrDescription = SysAllocStringLen(error_.data(), static_cast<UINT>(error_.size()));
-                exception->scode = hr;
-            }
-            return DISP_E_EXCEPTION;
-        }
+        const HRESULT hr = qor::CallBoundary([&] { return (static_cast<Self*>(this)->*member->run)(call); });
+        if (FAILED(hr) && !error_.empty()) return RaiseToScript(exception, hr, source_, error_);
         return hr;
     }
 
 protected:
-    virtual const MemberName* Members(size_t& count) const = 0;
-    // One call of a member; `result` is initialised empty. A failure may set
-    // a description with Fail.
-    virtual HRESULT Call(DISPID id, WORD flags, const CallArgs& args, VARIANT* result) = 0;
-
+    // Gives a failure a description for the script's error.
     HRESULT Fail(HRESULT hr, std::wstring description) {
         error_ = std::move(description);
         return hr;
     }
 
 private:
-    DISPID Lookup(const wchar_t* name) const {
-        if (!name) return DISPID_UNKNOWN;
-        size_t count = 0;
-        const MemberName* members = Members(count);
-        for (size_t i = 0; i < count; ++i)
-            if (CompareStringOrdinal(members[i].name, -1, name, -1, TRUE) == CSTR_EQUAL) return members[i].id;
-        return DISPID_UNKNOWN;
+    static const ScriptMember<Self>* FindByName(const wchar_t* name) {
+        for (const ScriptMember<Self>& member : Self::Members())
+            if (SameNameIgnoringCase(member.name, name)) return &member;
+        return nullptr;
+    }
+    static const ScriptMember<Self>* FindById(DISPID id) {
+        for (const ScriptMember<Self>& member : Self::Members())
+            if (member.id == id) return &member;
+        return nullptr;
     }
 
     const wchar_t* source_;

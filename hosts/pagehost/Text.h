@@ -1,5 +1,6 @@
 #pragma once
-// Conversions between the bytes of HTTP and the UTF-16 of scripts.
+// Conversions between the bytes of HTTP and the UTF-16 of scripts. Text that
+// cannot be converted comes back empty; only running out of memory throws.
 #include <windows.h>
 
 #include <string>

@@ -1,5 +1,7 @@
 #include "WorkerPool.h"
 
+#include "com/ComHolders.h"
+
 #include <objbase.h>
 
 namespace pagehost {
@@ -33,24 +35,22 @@ void WorkerPool::Run(const std::function<void(PageRunner&)>& work) {
 }
 
 void WorkerPool::Work() {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    {
-        PageRunner runner;
-        runner.Init();  // a failure shows in every page as a host error
-        std::unique_lock lock(mutex_);
-        while (true) {
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) break;  // stopping, and nothing left to run
-            Job* job = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            (*job->work)(runner);
-            lock.lock();
-            job->done = true;
-            job->finished.notify_one();
-        }
+    ApartmentMembership apartment;
+    EnterApartment(COINIT_APARTMENTTHREADED, apartment);
+    PageRunner runner;  // goes before the apartment is left
+    runner.Init();      // a failure shows in every page as a host error
+    std::unique_lock lock(mutex_);
+    while (true) {
+        wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) break;  // stopping, and nothing left to run
+        Job* job = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        (*job->work)(runner);
+        lock.lock();
+        job->done = true;
+        job->finished.notify_one();
     }
-    CoUninitialize();
 }
 
 }  // namespace pagehost

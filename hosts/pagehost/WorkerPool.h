@@ -2,6 +2,7 @@
 // A few single-threaded-apartment threads that run pages. Each has its own
 // PageRunner (and so its own script engines); the connection threads hand a
 // page over and wait for it, so that no socket work happens in an apartment.
+// A job reports its own failures; it must not throw.
 #include "PageRunner.h"
 
 #include <condition_variable>

@@ -96,19 +96,13 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
-    try {
+    return qor::CallBoundary([] {
         std::wstring path;
         RETURN_IF_FAILED(ModulePath(path));
         return RegisterScript(HKEY_CLASSES_ROOT, ClassKeys(path));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDAPI DllUnregisterServer() {
-    try {
-        return UnregisterScript(HKEY_CLASSES_ROOT, ClassKeys(L""));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return qor::CallBoundary([] { return UnregisterScript(HKEY_CLASSES_ROOT, ClassKeys(L"")); });
 }

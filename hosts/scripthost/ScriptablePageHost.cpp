@@ -1,5 +1,6 @@
 #include "ScriptablePageHost.h"
 #include "com/Failure.h"
+#include "hosts/HostFiles.h"
 
 #include <cstdio>
 #include <iterator>
@@ -12,35 +13,6 @@ namespace {
 
 using testhost::HostStep;
 using testhost::ReadShape;
-
-enum Member : DISPID {
-    SetContentType = 1,
-    SetBody,
-    SetBodyFromFile,
-    SetTotalBytes,
-    FailStep,
-    SetReadShape,
-    Start,
-    End,
-    NewContext,
-    LiveObjects,
-    Calls,
-};
-
-struct MemberInfo {
-    const wchar_t* name;
-    Member id;
-    UINT minArgs, maxArgs;
-};
-
-constexpr MemberInfo kMembers[] = {
-    {L"SetContentType", SetContentType, 0, 1}, {L"SetBody", SetBody, 1, 2},
-    {L"SetBodyFromFile", SetBodyFromFile, 1, 1}, {L"SetTotalBytes", SetTotalBytes, 1, 1},
-    {L"FailStep", FailStep, 2, 2},           {L"SetReadShape", SetReadShape, 1, 2},
-    {L"Start", Start, 1, 1},                 {L"End", End, 1, 1},
-    {L"NewContext", NewContext, 0, 0},       {L"LiveObjects", LiveObjects, 0, 0},
-    {L"Calls", Calls, 1, 1},
-};
 
 constexpr const wchar_t* kStepNames[] = {L"QueryScriptingContext", L"GetRequest", L"GetServerVariables",
                                          L"GetItem", L"GetTotalBytes", L"BinaryRead"};
@@ -56,15 +28,8 @@ constexpr struct {
     {L"Stream", ReadShape::Stream},
 };
 
-// Script names are not case-sensitive.
-bool SameName(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
 
-const MemberInfo* FindMember(DISPID id) {
-    for (const MemberInfo& member : kMembers)
-        if (member.id == id) return &member;
-    return nullptr;
-}
-
+// Describes a failure for the script and returns its code.
 HRESULT Fail(CallFailure& failure, HRESULT code, std::wstring description) {
     failure.code = code;
     failure.hasErrorInfo = true;
@@ -102,22 +67,12 @@ HRESULT ToResultCode(const VARIANT& value, HRESULT& code) {
 
 HRESULT FindStep(const std::wstring& name, HostStep& step) {
     for (size_t i = 0; i < std::size(kStepNames); ++i) {
-        if (SameName(name.c_str(), kStepNames[i])) {
+        if (SameNameIgnoringCase(name.c_str(), kStepNames[i])) {
             step = static_cast<HostStep>(i);
             return S_OK;
         }
     }
     return E_INVALIDARG;
-}
-
-HRESULT ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), fclose);
-    if (!file) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    char block[65536];
-    size_t got = 0;
-    bytes.clear();
-    while ((got = fread(block, 1, sizeof block, file.get())) > 0) bytes.append(block, got);
-    return ferror(file.get()) ? HRESULT_FROM_WIN32(ERROR_READ_FAULT) : S_OK;
 }
 
 // Text to body bytes in the given code page; characters it lacks become its
@@ -134,6 +89,13 @@ HRESULT Encode(const std::wstring& text, UINT codePage, std::string& bytes) {
     return S_OK;
 }
 
+// The host step a script names, or a failure that says `what` needs one.
+HRESULT StepArgument(const VARIANT& value, HostStep& step) {
+    std::wstring text;
+    if (FAILED(ToText(value, text)) || FAILED(FindStep(text, step))) return E_INVALIDARG;
+    return S_OK;
+}
+
 void SetLong(VARIANT* result, LONG value) {
     if (!result) return;
     result->vt = VT_I4;
@@ -147,36 +109,41 @@ HRESULT ScriptablePageHost::Create(REFIID iid, void** out) noexcept {
     *out = nullptr;
     auto* host = new (std::nothrow) ScriptablePageHost;
     if (!host) return E_OUTOFMEMORY;
-    host->AddRef();
     const HRESULT hr = host->QueryInterface(iid, out);
-    host->Release();
+    host->Release();  // the creator's reference
     return hr;
 }
 
-HRESULT ScriptablePageHost::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) return E_NOINTERFACE;
-    *out = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
+std::span<const ScriptablePageHost::Member> ScriptablePageHost::Members() {
+    static const Member kMembers[] = {
+        {L"SetContentType", 1, 0, 1, &ScriptablePageHost::SetContentType},
+        {L"SetBody", 2, 1, 2, &ScriptablePageHost::SetBody},
+        {L"SetBodyFromFile", 3, 1, 1, &ScriptablePageHost::SetBodyFromFile},
+        {L"SetTotalBytes", 4, 1, 1, &ScriptablePageHost::SetTotalBytes},
+        {L"FailStep", 5, 2, 2, &ScriptablePageHost::FailStep},
+        {L"SetReadShape", 6, 1, 2, &ScriptablePageHost::SetReadShape},
+        {L"Start", 7, 1, 1, &ScriptablePageHost::Start},
+        {L"End", 8, 1, 1, &ScriptablePageHost::End},
+        {L"NewContext", 9, 0, 0, &ScriptablePageHost::NewContext},
+        {L"LiveObjects", 10, 0, 0, &ScriptablePageHost::LiveObjects},
+        {L"Calls", 11, 1, 1, &ScriptablePageHost::Calls},
+    };
+    return kMembers;
 }
 
-// Objects live in the apartment of the script that created them.
-ULONG ScriptablePageHost::AddRef() { return static_cast<ULONG>(++refs_); }
-
-ULONG ScriptablePageHost::Release() {
-    const LONG refs = --refs_;
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
+const ScriptablePageHost::Member* ScriptablePageHost::FindMember(DISPID id) {
+    for (const Member& member : Members())
+        if (member.id == id) return &member;
+    return nullptr;
 }
 
-HRESULT ScriptablePageHost::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
+bool ScriptablePageHost::MemberCall::Given(size_t i) const { return i < args.size() && !IsMissing(Arg(i)); }
+
+HRESULT ScriptablePageHost::MemberCall::Fail(HRESULT code, std::wstring description) const {
+    return scripthost::Fail(failure, code, std::move(description));
 }
 
+// There is no type information to hand out, at any index.
 HRESULT ScriptablePageHost::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     if (info) *info = nullptr;
     return DISP_E_BADINDEX;
@@ -188,8 +155,8 @@ HRESULT ScriptablePageHost::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cou
     if (count == 0) return S_OK;
     // Members have no named parameters.
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    for (const MemberInfo& member : kMembers) {
-        if (names[0] && SameName(names[0], member.name)) {
+    for (const Member& member : Members()) {
+        if (names[0] && SameNameIgnoringCase(names[0], member.name)) {
             ids[0] = member.id;
             return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
         }
@@ -201,121 +168,133 @@ HRESULT ScriptablePageHost::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DIS
                                    EXCEPINFO* exception, UINT* argError) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     if (!params) return E_POINTER;
-    const MemberInfo* member = FindMember(id);
+    const Member* member = FindMember(id);
     if (!member || !(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
     if (params->cNamedArgs > 0) return DISP_E_NONAMEDARGS;
     if (params->cArgs < member->minArgs || params->cArgs > member->maxArgs) return DISP_E_BADPARAMCOUNT;
     if (result) VariantInit(result);
 
     CallFailure failure;
-    HRESULT hr = S_OK;
-    try {
-        Arguments args(params->cArgs);
-        for (UINT i = 0; i < params->cArgs; ++i) {
-            // Script variables arrive by reference.
-            hr = VariantCopyInd(args[i].get(), &params->rgvarg[params->cArgs - 1 - i]);
-            if (FAILED(hr)) {
-                if (argError) *argError = params->cArgs - 1 - i;
-                return hr;
-            }
-        }
-        hr = Call(id, args, result, failure);
-    } catch (const std::bad_alloc&) {
-        hr = Fail(failure, E_OUTOFMEMORY, L"Out of memory");
-    }
+    bool threw = true;
+    const HRESULT hr = qor::CallBoundary([&] {
+        const HRESULT ran = Run(*member, *params, result, failure, argError);
+        threw = false;
+        return ran;
+    });
     if (SUCCEEDED(hr)) return hr;
     if (result) VariantClear(result);
+    if (threw) Fail(failure, hr, hr == E_OUTOFMEMORY ? L"Out of memory" : L"Unexpected failure");
     if (!failure.hasErrorInfo || !exception) return hr;
-    *exception = EXCEPINFO{};
-    exception->scode = hr;
-    exception->bstrSource = SysAllocStringLen(failure.source.data(), static_cast<UINT>(failure.source.size()));
-    exception->bstrDescription =
-        SysAllocStringLen(failure.description.data(), static_cast<UINT>(failure.description.size()));
-    return DISP_E_EXCEPTION;
+    return RaiseToScript(exception, hr, failure.source, failure.description);
 }
 
-HRESULT ScriptablePageHost::Call(DISPID id, Arguments& args, VARIANT* result, CallFailure& failure) {
-    auto arg = [&args](size_t i) -> const VARIANT& { return *args[i].get(); };
-    auto given = [&](size_t i) { return i < args.size() && !IsMissing(arg(i)); };
-    HRESULT hr = S_OK;
+// Copies the arguments (script variables arrive by reference) and runs the member.
+HRESULT ScriptablePageHost::Run(const Member& member, const DISPPARAMS& params, VARIANT* result, CallFailure& failure,
+                                UINT* argError) {
+    MemberCall call{std::vector<UniqueVariant>(params.cArgs), result, failure};
+    for (UINT i = 0; i < params.cArgs; ++i) {
+        const UINT position = params.cArgs - 1 - i;
+        const HRESULT hr = VariantCopyInd(call.args[i].get(), &params.rgvarg[position]);
+        if (FAILED(hr)) {
+            if (argError) *argError = position;
+            return hr;
+        }
+    }
+    return (this->*member.run)(call);
+}
+
+// Left out: no content type at all. Any other value is served as given.
+HRESULT ScriptablePageHost::SetContentType(const MemberCall& call) {
+    UniqueVariant value;
+    if (call.Given(0)) RETURN_IF_FAILED(VariantCopy(value.get(), const_cast<VARIANT*>(&call.Arg(0))));
+    return host_.SetContentTypeVariant(*value.get());
+}
+
+HRESULT ScriptablePageHost::SetBody(const MemberCall& call) {
     std::wstring text;
+    HRESULT hr = ToText(call.Arg(0), text);
+    if (FAILED(hr)) return call.Fail(hr, L"SetBody needs text");
+    LONG codePage = CP_ACP;
+    if (call.Given(1) && FAILED(hr = ToLong(call.Arg(1), codePage))) return call.Fail(hr, L"SetBody needs a code page number");
+    std::string bytes;
+    if (FAILED(hr = Encode(text, static_cast<UINT>(codePage), bytes)))
+        return call.Fail(hr, L"Can't encode the body in code page " + std::to_wstring(codePage));
+    host_.SetBody(bytes);
+    return S_OK;
+}
+
+HRESULT ScriptablePageHost::SetBodyFromFile(const MemberCall& call) {
+    std::wstring path;
+    HRESULT hr = ToText(call.Arg(0), path);
+    if (FAILED(hr)) return call.Fail(hr, L"SetBodyFromFile needs a path");
+    std::string bytes;
+    if (FAILED(hr = ReadWholeFile(path, bytes))) return call.Fail(hr, L"Can't read the body file " + path);
+    host_.SetBody(bytes);
+    return S_OK;
+}
+
+HRESULT ScriptablePageHost::SetTotalBytes(const MemberCall& call) {
     LONG number = 0;
-    switch (static_cast<Member>(id)) {
-    case SetContentType: {
-        // Omitted: no content type at all. Any other value is served as given.
-        UniqueVariant value;
-        if (given(0) && FAILED(hr = VariantCopy(value.get(), args[0].get()))) return hr;
-        return host_.SetContentTypeVariant(*value.get());
-    }
-    case SetBody: {
-        if (FAILED(hr = ToText(arg(0), text))) return Fail(failure, hr, L"SetBody needs text");
-        LONG codePage = CP_ACP;
-        if (given(1) && FAILED(hr = ToLong(arg(1), codePage))) return Fail(failure, hr, L"SetBody needs a code page number");
-        std::string bytes;
-        if (FAILED(hr = Encode(text, static_cast<UINT>(codePage), bytes)))
-            return Fail(failure, hr, L"Can't encode the body in code page " + std::to_wstring(codePage));
-        host_.SetBody(bytes);
-        return S_OK;
-    }
-    case SetBodyFromFile: {
-        if (FAILED(hr = ToText(arg(0), text))) return Fail(failure, hr, L"SetBodyFromFile needs a path");
-        std::string bytes;
-        if (FAILED(hr = ReadWholeFile(text, bytes))) return Fail(failure, hr, L"Can't read the body file " + text);
-        host_.SetBody(bytes);
-        return S_OK;
-    }
-    case SetTotalBytes:
-        if (FAILED(hr = ToLong(arg(0), number))) return Fail(failure, hr, L"SetTotalBytes needs a number");
-        host_.SetTotalBytes(number);
-        return S_OK;
-    case FailStep: {
-        HostStep step{};
-        HRESULT code = S_OK;
-        if (FAILED(ToText(arg(0), text)) || FAILED(FindStep(text, step)))
-            return Fail(failure, E_INVALIDARG, L"FailStep: unknown host step");
-        if (FAILED(hr = ToResultCode(arg(1), code))) return Fail(failure, hr, L"FailStep needs a result code");
-        host_.SetStepResult(step, code);
-        return S_OK;
-    }
-    case SetReadShape: {
-        LONG shortLength = 0;
-        if (given(1) && FAILED(hr = ToLong(arg(1), shortLength)))
-            return Fail(failure, hr, L"SetReadShape needs a length");
-        if (SUCCEEDED(ToText(arg(0), text))) {
-            for (const auto& [name, shape] : kShapes) {
-                if (SameName(text.c_str(), name)) {
-                    host_.SetReadShape(shape, static_cast<ULONG>(shortLength));
-                    return S_OK;
-                }
+    const HRESULT hr = ToLong(call.Arg(0), number);
+    if (FAILED(hr)) return call.Fail(hr, L"SetTotalBytes needs a number");
+    host_.SetTotalBytes(number);
+    return S_OK;
+}
+
+HRESULT ScriptablePageHost::FailStep(const MemberCall& call) {
+    HostStep step{};
+    if (FAILED(StepArgument(call.Arg(0), step))) return call.Fail(E_INVALIDARG, L"FailStep: unknown host step");
+    HRESULT code = S_OK;
+    const HRESULT hr = ToResultCode(call.Arg(1), code);
+    if (FAILED(hr)) return call.Fail(hr, L"FailStep needs a result code");
+    host_.SetStepResult(step, code);
+    return S_OK;
+}
+
+HRESULT ScriptablePageHost::SetReadShape(const MemberCall& call) {
+    LONG shortLength = 0;
+    const HRESULT hr = call.Given(1) ? ToLong(call.Arg(1), shortLength) : S_OK;
+    if (FAILED(hr)) return call.Fail(hr, L"SetReadShape needs a length");
+    std::wstring text;
+    if (SUCCEEDED(ToText(call.Arg(0), text))) {
+        for (const auto& [name, shape] : kShapes) {
+            if (SameNameIgnoringCase(text.c_str(), name)) {
+                host_.SetReadShape(shape, static_cast<ULONG>(shortLength));
+                return S_OK;
             }
         }
-        return Fail(failure, E_INVALIDARG, L"SetReadShape: unknown shape");
     }
-    case Start:
-        return CallPageMethod(arg(0), L"OnStartPage", true, failure);
-    case End:
-        return CallPageMethod(arg(0), L"OnEndPage", false, failure);
-    case NewContext: {
-        ComPtr<IDispatch> context;
-        RETURN_IF_FAILED(host_.NewScriptingContext().query(context, IID_IDispatch));
-        if (result) {
-            result->vt = VT_DISPATCH;
-            result->pdispVal = context.detach();
-        }
-        return S_OK;
+    return call.Fail(E_INVALIDARG, L"SetReadShape: unknown shape");
+}
+
+HRESULT ScriptablePageHost::Start(const MemberCall& call) {
+    return CallPageMethod(call.Arg(0), L"OnStartPage", true, call.failure);
+}
+
+HRESULT ScriptablePageHost::End(const MemberCall& call) {
+    return CallPageMethod(call.Arg(0), L"OnEndPage", false, call.failure);
+}
+
+HRESULT ScriptablePageHost::NewContext(const MemberCall& call) {
+    ComPtr<IDispatch> context;
+    RETURN_IF_FAILED(host_.NewScriptingContext().query(context, IID_IDispatch));
+    if (call.result) {
+        call.result->vt = VT_DISPATCH;
+        call.result->pdispVal = context.detach();
     }
-    case LiveObjects:
-        SetLong(result, host_.LiveObjects());
-        return S_OK;
-    case Calls: {
-        HostStep step{};
-        if (FAILED(ToText(arg(0), text)) || FAILED(FindStep(text, step)))
-            return Fail(failure, E_INVALIDARG, L"Calls: unknown host step");
-        SetLong(result, host_.Calls(step));
-        return S_OK;
-    }
-    }
-    return DISP_E_MEMBERNOTFOUND;
+    return S_OK;
+}
+
+HRESULT ScriptablePageHost::LiveObjects(const MemberCall& call) {
+    SetLong(call.result, host_.LiveObjects());
+    return S_OK;
+}
+
+HRESULT ScriptablePageHost::Calls(const MemberCall& call) {
+    HostStep step{};
+    if (FAILED(StepArgument(call.Arg(0), step))) return call.Fail(E_INVALIDARG, L"Calls: unknown host step");
+    SetLong(call.result, host_.Calls(step));
+    return S_OK;
 }
 
 HRESULT ScriptablePageHost::CallPageMethod(const VARIANT& component, const wchar_t* name, bool withContext,

@@ -1,10 +1,10 @@
 #include "HostObjects.h"
 
 #include "com/Failure.h"
+#include "com/VariantRef.h"
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace testhost {
 
@@ -31,6 +31,14 @@ HRESULT NewVector(VARTYPE type, const BYTE* bytes, ULONG count, SAFEARRAY** out)
     return S_OK;
 }
 
+// Keeps the target of a by-reference answer for the host's life.
+HRESULT KeepAlive(HostState& state, UniqueSafeArray array) {
+    return qor::CallBoundary([&] {
+        state.byRefArrays.push_back(std::move(array));
+        return S_OK;
+    });
+}
+
 // Builds what BinaryRead hands back for `length` body bytes from `body` on.
 HRESULT MakeAnswer(HostState& state, const BYTE* body, ULONG length, VARIANT* result) {
     SAFEARRAY* array = nullptr;
@@ -46,12 +54,7 @@ HRESULT MakeAnswer(HostState& state, const BYTE* body, ULONG length, VARIANT* re
         return S_OK;
     case ReadShape::ByteArrayByRef:
         RETURN_IF_FAILED(NewVector(VT_UI1, body, length, &array));
-        try {
-            state.byRefArrays.emplace_back(array);
-        } catch (const std::bad_alloc&) {
-            SafeArrayDestroy(array);
-            return E_OUTOFMEMORY;
-        }
+        RETURN_IF_FAILED(KeepAlive(state, UniqueSafeArray(array)));
         result->vt = VT_BYREF | VT_ARRAY | VT_UI1;
         result->pparray = state.byRefArrays.back().addressof();
         return S_OK;
@@ -75,7 +78,7 @@ HRESULT MakeAnswer(HostState& state, const BYTE* body, ULONG length, VARIANT* re
 // A page host writes back how many bytes it read, through a script
 // variable's reference when it was given one.
 void WriteCount(VARIANT* count, LONG bytesRead) {
-    if (count->vt == (VT_BYREF | VT_VARIANT) && count->pvarVal) count = count->pvarVal;
+    count = FollowReference(count);
     if (count->vt == (VT_BYREF | VT_I4) && count->plVal) {
         *count->plVal = bytesRead;
         return;
@@ -100,36 +103,20 @@ HRESULT WINAPI HostScriptingContext::QueryInterface(REFIID iid, void** out) {
 }
 
 HRESULT WINAPI HostScriptingContext::get_Request(IRequest** request) {
-    if (request) *request = nullptr;
-    const HRESULT result = State().Enter(HostStep::GetRequest);
-    if (FAILED(result)) return result;
-    if (!request) return E_POINTER;
-    if (State().NullAnswer(HostStep::GetRequest)) return result;
-    auto* object = new (std::nothrow) HostRequest(SharedState());
-    if (!object) return E_OUTOFMEMORY;
-    *request = object;  // the creator's reference goes to the caller
-    return result;
+    return HandOut<HostRequest>(HostStep::GetRequest, request);
 }
 
 HostRequest::HostRequest(std::shared_ptr<HostState> state)
     : HostObject(std::move(state), IID_IRequest) {}
 
 HRESULT WINAPI HostRequest::get_ServerVariables(IRequestDictionary** dict) {
-    if (dict) *dict = nullptr;
-    const HRESULT result = State().Enter(HostStep::GetServerVariables);
-    if (FAILED(result)) return result;
-    if (!dict) return E_POINTER;
-    if (State().NullAnswer(HostStep::GetServerVariables)) return result;
-    auto* object = new (std::nothrow) HostServerVariables(SharedState());
-    if (!object) return E_OUTOFMEMORY;
-    *dict = object;  // the creator's reference goes to the caller
-    return result;
+    return HandOut<HostServerVariables>(HostStep::GetServerVariables, dict);
 }
 
 HRESULT WINAPI HostRequest::get_TotalBytes(LONG* total) {
     if (total) *total = 0;
     const HRESULT result = State().Enter(HostStep::GetTotalBytes);
-    if (FAILED(result)) return result;
+    RETURN_IF_FAILED(result);
     if (!total) return E_POINTER;
     const HostState& state = State();
     const size_t bodyLength = std::min<size_t>(state.body.size(), LONG_MAX);
@@ -141,7 +128,7 @@ HRESULT WINAPI HostRequest::BinaryRead(VARIANT* count, VARIANT* result) {
     if (result) VariantInit(result);
     HostState& state = State();
     const HRESULT stepResult = state.Enter(HostStep::BinaryRead);
-    if (FAILED(stepResult)) return stepResult;
+    RETURN_IF_FAILED(stepResult);
     if (!count || !result) return E_POINTER;
 
     state.lastReadCountType = count->vt;
@@ -175,7 +162,7 @@ HRESULT WINAPI HostServerVariables::get_Item(VARIANT key, VARIANT* value) {
     if (value) VariantInit(value);
     HostState& state = State();
     const HRESULT result = state.Enter(HostStep::GetItem);
-    if (FAILED(result)) return result;
+    RETURN_IF_FAILED(result);
     if (!value) return E_POINTER;
 
     state.lastItemKeyType = key.vt;
@@ -184,15 +171,13 @@ HRESULT WINAPI HostServerVariables::get_Item(VARIANT key, VARIANT* value) {
     UniqueVariant name;
     RETURN_IF_FAILED(VariantCopyInd(name.get(), &key));
     if (name->vt != VT_BSTR) RETURN_IF_FAILED(VariantChangeType(name.get(), name.get(), 0, VT_BSTR));
-    try {
+    RETURN_IF_FAILED(qor::CallBoundary([&] {
         state.lastItemKey.assign(name->bstrVal ? name->bstrVal : L"", SysStringLen(name->bstrVal));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+        return S_OK;
+    }));
 
     // Server variable names are not case-sensitive; unknown ones are empty.
-    const auto keyLength = static_cast<int>(state.lastItemKey.size());
-    if (CompareStringOrdinal(state.lastItemKey.c_str(), keyLength, L"CONTENT_TYPE", -1, TRUE) != CSTR_EQUAL) return result;
+    if (!SameNameIgnoringCase(state.lastItemKey, L"CONTENT_TYPE")) return result;
     RETURN_IF_FAILED(VariantCopy(value, state.contentType.get()));
     return result;
 }

@@ -1,15 +1,19 @@
 #pragma once
 // The host's COM objects, with the exact vtable layouts of the page host
 // interfaces. Methods a component never calls return E_NOTIMPL; IDispatch
-// offers no type information (components call through the vtable).
+// offers no type information (components call through the vtable). Every
+// method answers with a result code (the one configured for its step, when it
+// is a failure) and throws nothing.
 #include "HostState.h"
-#include "hosts/HostUnknown.h"
+#include "com/Failure.h"
+#include "hosts/HostDispatch.h"
 
 #include <windows.h>
 #include <asptlb.h>
 
 #include <atomic>
 #include <memory>
+#include <new>
 
 namespace testhost {
 
@@ -19,10 +23,10 @@ extern std::atomic<LONG> liveHostObjects;
 
 // Reference counting, QueryInterface and the empty IDispatch for one host object.
 template <typename Interface>
-class HostObject : public HostUnknown<Interface> {
+class HostObject : public HostDispatch<Interface> {
 public:
     HostObject(std::shared_ptr<HostState> state, const IID& iid)
-        : HostUnknown<Interface>(iid, IID_IDispatch), state_(std::move(state)) {
+        : HostDispatch<Interface>(iid, IID_IDispatch), state_(std::move(state)) {
         ++state_->liveObjects;
         ++liveHostObjects;
     }
@@ -31,15 +35,6 @@ public:
         --liveHostObjects;
     }
 
-    HRESULT WINAPI GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT WINAPI GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
     HRESULT WINAPI GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT WINAPI Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
@@ -47,18 +42,25 @@ public:
 
 protected:
     HostState& State() { return *state_; }
-    const std::shared_ptr<HostState>& SharedState() const { return state_; }
+
+    // A step that hands out a new host object: counted, answered with the
+    // configured result, and with a null object when so configured.
+    template <typename Object, typename Out>
+    HRESULT HandOut(HostStep step, Out** out) {
+        if (out) *out = nullptr;
+        const HRESULT result = state_->Enter(step);
+        RETURN_IF_FAILED(result);
+        if (!out) return E_POINTER;
+        if (state_->NullAnswer(step)) return result;
+        auto* object = new (std::nothrow) Object(state_);
+        if (!object) return E_OUTOFMEMORY;
+        *out = object;  // the creator's reference goes to the caller
+        return result;
+    }
 
 private:
     std::shared_ptr<HostState> state_;
 };
-
-// Sets an interface out pointer to null and reports the method as absent.
-template <typename T>
-HRESULT NotImplemented(T** out) {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-}
 
 class HostScriptingContext final : public HostObject<IScriptingContext> {
 public:

@@ -3,7 +3,9 @@
 // hands out a scripting context whose Request object serves a configured
 // content type and body through the page host interfaces, can make each call
 // fail or answer in unusual shapes, and counts calls and live objects so
-// tests can see what a component did with them.
+// tests can see what a component did with them. Its host objects answer with
+// result codes (see HostObjects.h); only the setters throw, and only for lack
+// of memory.
 #include "ComHolders.h"
 
 #include <windows.h>
