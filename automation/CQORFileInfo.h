@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "automation/ComObject.h"
 #include "automation/DualDispatch.h"
 #include "uploadLib.h"

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "automation/ComObject.h"
 
 namespace qor {

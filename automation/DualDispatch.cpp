@@ -1,6 +1,6 @@
 #include "automation/DualDispatch.h"
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "com/Failure.h"
 #include "com/Module.h"
 #include "uploadLib.h"

@@ -1,7 +1,7 @@
-#include "ReportError.h"
+#include "automation/ReportError.h"
 
 #include "com/ComHolders.h"
-#include "ThreadCodePage.h"
+#include "automation/ThreadCodePage.h"
 #include "uploadLib.h"
 
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ThreadCodePage.h"
+#include "automation/ThreadCodePage.h"
 
 #include <atomic>
 #include <climits>

@@ -1,7 +1,7 @@
 #include "automation/VariantArray.h"
 
 #include "com/Failure.h"
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "automation/VariantOps.h"
 
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 
 namespace qor {
 

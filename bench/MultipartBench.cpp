@@ -19,14 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "ByteBuffer.h"
-#include "ByteString.h"
-#include "FileHandles.h"
-#include "HeapState.h"
-#include "MemoryInput.h"
-#include "PostDataParser.h"
-#include "RuntimeFiles.h"
-#include "XFile.h"
+#include "support/ByteBuffer.h"
+#include "support/ByteString.h"
+#include "support/FileHandles.h"
+#include "bench/HeapState.h"
+#include "support/MemoryInput.h"
+#include "parse/PostDataParser.h"
+#include "support/RuntimeFiles.h"
+#include "support/XFile.h"
 
 namespace {
 

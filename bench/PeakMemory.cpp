@@ -11,9 +11,9 @@
 #include <fstream>
 #include <string>
 
-#include "MemoryInput.h"
-#include "PostDataParser.h"
-#include "UrlEncodedBodies.h"
+#include "support/MemoryInput.h"
+#include "parse/PostDataParser.h"
+#include "bench/UrlEncodedBodies.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "ByteBuffer.h"
-#include "PostDataParser.h"
-#include "HeapState.h"
-#include "MemoryInput.h"
-#include "UrlEncodedBodies.h"
+#include "support/ByteBuffer.h"
+#include "parse/PostDataParser.h"
+#include "bench/HeapState.h"
+#include "support/MemoryInput.h"
+#include "bench/UrlEncodedBodies.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "ChunkedInput.h"
-#include "FuzzFiles.h"
-#include "MemoryInput.h"
-#include "PostDataParser.h"
-#include "XAlarm.h"
+#include "support/ChunkedInput.h"
+#include "fuzz/FuzzFiles.h"
+#include "support/MemoryInput.h"
+#include "parse/PostDataParser.h"
+#include "support/XAlarm.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 //  - a site-relative path never leaves the site: no "..", ".", empty
 //    segment, backslash, colon or NUL, no leading "/";
 //  - HTML escaping leaves none of & < > " ' unescaped.
-#include "HttpHead.h"
+#include "hosts/pagehost/HttpHead.h"
 
 #include <cctype>
 #include <cstdint>

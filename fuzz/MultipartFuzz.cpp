@@ -10,11 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include "ByteBuffer.h"
-#include "FuzzFiles.h"
-#include "PostDataParser.h"
-#include "ReferenceMultipart.h"
-#include "XAlarm.h"
+#include "support/ByteBuffer.h"
+#include "fuzz/FuzzFiles.h"
+#include "parse/PostDataParser.h"
+#include "tests/ReferenceMultipart.h"
+#include "support/XAlarm.h"
 
 namespace {
 

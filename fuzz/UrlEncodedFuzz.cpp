@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "ByteBuffer.h"
-#include "MemoryInput.h"
-#include "ReferenceUrlEncoded.h"
+#include "support/ByteBuffer.h"
+#include "support/MemoryInput.h"
+#include "tests/ReferenceUrlEncoded.h"
 
 namespace {
 

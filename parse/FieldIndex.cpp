@@ -1,4 +1,4 @@
-#include "FieldIndex.h"
+#include "parse/FieldIndex.h"
 
 #include <cstdint>
 #include <cstring>

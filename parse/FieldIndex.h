@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ParseResults.h"
+#include "parse/ParseResults.h"
 
 // Hash index from field name to position in a FormFieldList, so that looking
 // a name up costs the same for the 50,000th field as for the first. It

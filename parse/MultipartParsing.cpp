@@ -1,13 +1,13 @@
 #include <cstring>
 #include <memory>
 
-#include "ByteSearch.h"
-#include "InputBuffer.h"
-#include "PostDataParser.h"
-#include "RuntimeFiles.h"
-#include "TokenSplitter.h"
-#include "UniqueAny.h"
-#include "XFile.h"
+#include "support/ByteSearch.h"
+#include "support/InputBuffer.h"
+#include "parse/PostDataParser.h"
+#include "support/RuntimeFiles.h"
+#include "parse/TokenSplitter.h"
+#include "support/UniqueAny.h"
+#include "support/XFile.h"
 
 namespace {
 

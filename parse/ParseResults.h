@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "ByteString.h"
-#include "OrderedList.h"
+#include "support/ByteString.h"
+#include "parse/OrderedList.h"
 
 // A ByteString points only at its own heap text (or the shared empty text).
 template <>

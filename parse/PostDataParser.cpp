@@ -1,7 +1,7 @@
-#include "PostDataParser.h"
+#include "parse/PostDataParser.h"
 
-#include "RuntimeFiles.h"
-#include "TokenSplitter.h"
+#include "support/RuntimeFiles.h"
+#include "parse/TokenSplitter.h"
 
 namespace {
 constexpr const char* kParameterBlanks = " \t\"";

@@ -4,11 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "ByteString.h"
-#include "FieldIndex.h"
-#include "ParseLimits.h"
-#include "ParseResults.h"
-#include "UniqueAny.h"
+#include "support/ByteString.h"
+#include "parse/FieldIndex.h"
+#include "parse/ParseLimits.h"
+#include "parse/ParseResults.h"
+#include "support/UniqueAny.h"
 
 class InputBuffer;
 

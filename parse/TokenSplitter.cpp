@@ -1,8 +1,8 @@
-#include "TokenSplitter.h"
+#include "parse/TokenSplitter.h"
 
 #include <cstring>
 
-#include "ByteString.h"
+#include "support/ByteString.h"
 
 TokenSplitter::TokenSplitter() {
     Mark(delimiters_, kDelimiter);

@@ -1,7 +1,7 @@
 #include <cstring>
 
-#include "InputBuffer.h"
-#include "PostDataParser.h"
+#include "support/InputBuffer.h"
+#include "parse/PostDataParser.h"
 
 namespace {
 // Blanks skipped before a pair, and the blanks around a name or a value.

@@ -1,9 +1,9 @@
-#include "ClassObject.h"
+#include "server/ClassObject.h"
 
 #include <atomic>
 #include <new>
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "com/Module.h"
 #include "upload/UploadFactory.h"
 #include "uploadLib.h"

@@ -1,4 +1,4 @@
-#include "RegistryScripts.h"
+#include "server/RegistryScripts.h"
 
 #include <objbase.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "RegistryScript.h"
+#include "server/RegistryScript.h"
 
 // The application identifier, in braces. The class, interface and library
 // identifiers live in uploadLib.idl.

@@ -1,4 +1,4 @@
-#include "SelfRegistration.h"
+#include "server/SelfRegistration.h"
 #include "com/Failure.h"
 
 #include <oleauto.h>
@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "server/RegistryScripts.h"
 
 namespace qor {

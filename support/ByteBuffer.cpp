@@ -1,4 +1,4 @@
-#include "ByteBuffer.h"
+#include "support/ByteBuffer.h"
 
 ByteBuffer::ByteBuffer(int32_t syncMode, uint32_t bufferSize) : ByteStream(syncMode), storage_(16) {
     OutputBuffer::SetBuffer(bufferSize);

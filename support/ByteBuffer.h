@@ -1,6 +1,6 @@
 #pragma once
-#include "ByteStream.h"
-#include "PagedBytes.h"
+#include "support/ByteStream.h"
+#include "support/PagedBytes.h"
 
 // In-memory ByteStream: what is written with PutByte is appended to paged
 // storage and read back through the InputBuffer side. Raises nothing but

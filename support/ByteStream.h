@@ -1,6 +1,6 @@
 #pragma once
-#include "InputBuffer.h"
-#include "OutputBuffer.h"
+#include "support/InputBuffer.h"
+#include "support/OutputBuffer.h"
 
 // One medium read and written through both buffered sides. A concrete stream
 // calls the Before/After hooks around each raw access to keep the medium's

@@ -1,4 +1,4 @@
-#include "ChunkedInput.h"
+#include "support/ChunkedInput.h"
 
 #include <algorithm>
 #include <cstring>

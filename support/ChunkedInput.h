@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "InputBuffer.h"
+#include "support/InputBuffer.h"
 
 // Reads a body of known length from a source that hands it out in chunks:
 // each chunk is asked for only when the one before is used up, and never for

@@ -1,11 +1,11 @@
-#include "FileHandles.h"
+#include "support/FileHandles.h"
 
 #include <cstdlib>
 
-#include "ByteString.h"
-#include "RuntimeFiles.h"
-#include "UniqueAny.h"
-#include "XAlarm.h"
+#include "support/ByteString.h"
+#include "support/RuntimeFiles.h"
+#include "support/UniqueAny.h"
+#include "support/XAlarm.h"
 
 namespace {
 

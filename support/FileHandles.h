@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "UniqueAny.h"
+#include "support/UniqueAny.h"
 
 class ByteString;
 

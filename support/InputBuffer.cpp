@@ -1,4 +1,4 @@
-#include "InputBuffer.h"
+#include "support/InputBuffer.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "UniqueAny.h"
+#include "support/UniqueAny.h"
 
 // Byte reader with an optional get buffer in front of a medium. GetByte
 // delivers one byte at a time; the good flag reports the end of the medium,

@@ -1,4 +1,4 @@
-#include "MemoryInput.h"
+#include "support/MemoryInput.h"
 
 #include <cstring>
 

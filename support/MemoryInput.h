@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "InputBuffer.h"
+#include "support/InputBuffer.h"
 
 // Reads bytes that someone else holds in memory, in place: every block and
 // every run points into that memory, and nothing is copied. The memory must

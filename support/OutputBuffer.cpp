@@ -1,4 +1,4 @@
-#include "OutputBuffer.h"
+#include "support/OutputBuffer.h"
 
 #include <cstring>
 

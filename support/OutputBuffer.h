@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "UniqueAny.h"
+#include "support/UniqueAny.h"
 
 // Byte writer with an optional put buffer in front of a medium. A full buffer
 // is handed to RawWrite only when the next byte arrives, so after exactly

@@ -1,4 +1,4 @@
-#include "PagedBytes.h"
+#include "support/PagedBytes.h"
 
 #include <cstring>
 #include <new>

@@ -1,4 +1,4 @@
-#include "XAlarm.h"
+#include "support/XAlarm.h"
 
 #include <cstring>
 #include <utility>

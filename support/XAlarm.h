@@ -1,5 +1,5 @@
 #pragma once
-#include "UniqueAny.h"
+#include "support/UniqueAny.h"
 
 // Exceptions of the support library, thrown by value. An alarm carries a
 // category and a fixed message (constant texts, not copied) and, where there

@@ -1,8 +1,8 @@
-#include "XFile.h"
+#include "support/XFile.h"
 
-#include "FileHandles.h"
-#include "RuntimeFiles.h"
-#include "XAlarm.h"
+#include "support/FileHandles.h"
+#include "support/RuntimeFiles.h"
+#include "support/XAlarm.h"
 
 // The buffer comes first: when its allocation fails, no file has been made.
 XFile::XFile(const char* path, uint16_t mode, uint32_t bufferSize) {

@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "FileHandles.h"
-#include "OutputBuffer.h"
+#include "support/FileHandles.h"
+#include "support/OutputBuffer.h"
 
 class ByteString;
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "ByteSearch.h"
+#include "support/ByteSearch.h"
 
 namespace {
 

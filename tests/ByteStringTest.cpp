@@ -1,4 +1,4 @@
-#include "ByteString.h"
+#include "support/ByteString.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ParserHarness.h"
+#include "tests/ParserHarness.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "ByteString.h"
-#include "FileHandles.h"
-#include "FileSeams.h"
-#include "RuntimeFiles.h"
-#include "TempDirectory.h"
-#include "XAlarm.h"
-#include "XFile.h"
+#include "support/ByteString.h"
+#include "support/FileHandles.h"
+#include "tests/FileSeams.h"
+#include "support/RuntimeFiles.h"
+#include "tests/TempDirectory.h"
+#include "support/XAlarm.h"
+#include "support/XFile.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

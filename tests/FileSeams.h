@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "RuntimeFiles.h"
+#include "support/RuntimeFiles.h"
 
 // Records every file write (descriptor and count) and passes it on. With a
 // byte budget, the write that would exceed it writes only what fits and

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ByteBuffer.h"
+#include "support/ByteBuffer.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
-#include "ByteBuffer.h"
-#include "MemoryInput.h"
+#include "support/ByteBuffer.h"
+#include "support/MemoryInput.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <random>
 
-#include "FileSeams.h"
-#include "MemoryInput.h"
-#include "MultipartHarness.h"
-#include "ReferenceMultipart.h"
+#include "tests/FileSeams.h"
+#include "support/MemoryInput.h"
+#include "tests/MultipartHarness.h"
+#include "tests/ReferenceMultipart.h"
 
 namespace {
 

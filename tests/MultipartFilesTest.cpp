@@ -3,10 +3,10 @@
 #include <random>
 #include <set>
 
-#include "FileSeams.h"
-#include "MultipartHarness.h"
-#include "ReferenceMultipart.h"
-#include "XAlarm.h"
+#include "tests/FileSeams.h"
+#include "tests/MultipartHarness.h"
+#include "tests/ReferenceMultipart.h"
+#include "support/XAlarm.h"
 
 #ifndef _WIN32
 #include <csignal>

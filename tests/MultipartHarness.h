@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "ParserHarness.h"
-#include "TempDirectory.h"
+#include "tests/ParserHarness.h"
+#include "tests/TempDirectory.h"
 
 constexpr const char* kBoundary = "AaB03x";
 const std::string kDelimiter = std::string("--") + kBoundary;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "MultipartHarness.h"
+#include "tests/MultipartHarness.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "MultipartHarness.h"
+#include "tests/MultipartHarness.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ParserHarness.h"
-#include "RuntimeFiles.h"
+#include "tests/ParserHarness.h"
+#include "support/RuntimeFiles.h"
 
 namespace {
 

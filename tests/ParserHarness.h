@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ByteBuffer.h"
-#include "PostDataParser.h"
+#include "support/ByteBuffer.h"
+#include "parse/PostDataParser.h"
 
 inline void ParseBody(PostDataParser& parser, const std::string& contentType, const std::string& body,
                       const ParseLimits& limits = {}) {

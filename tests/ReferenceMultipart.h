@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "LiteralTokens.h"
+#include "tests/LiteralTokens.h"
 
 namespace reference {
 

@@ -3,8 +3,8 @@
 // parser: tests and the fuzz target compare the parser's fields with it.
 #include <string>
 
-#include "LiteralTokens.h"
-#include "ParserHarness.h"
+#include "tests/LiteralTokens.h"
+#include "tests/ParserHarness.h"
 
 // Decoding restated from the rules: "+" is a space, %XX with two hex digits
 // and a nonzero value is that byte, everything else is copied.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ByteBuffer.h"
-#include "PagedBytes.h"
+#include "support/ByteBuffer.h"
+#include "support/PagedBytes.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <unistd.h>
 #endif
 
-#include "RuntimeFiles.h"
+#include "support/RuntimeFiles.h"
 
 class TempDirectory {
 public:

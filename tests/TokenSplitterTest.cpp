@@ -4,9 +4,9 @@
 #include <random>
 #include <string>
 
-#include "ByteString.h"
-#include "LiteralTokens.h"
-#include "TokenSplitter.h"
+#include "support/ByteString.h"
+#include "tests/LiteralTokens.h"
+#include "parse/TokenSplitter.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "ParserHarness.h"
-#include "ReferenceUrlEncoded.h"
+#include "tests/ParserHarness.h"
+#include "tests/ReferenceUrlEncoded.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Utf8.h"
+#include "support/Utf8.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "AlarmReport.h"
+#include "upload/AlarmReport.h"
 
-#include "ReportError.h"
-#include "XAlarm.h"
+#include "automation/ReportError.h"
+#include "support/XAlarm.h"
 
 #include <new>
 #include <string>

@@ -18,9 +18,9 @@
 
 #include <memory>
 
-#include "PostDataParser.h"
+#include "parse/PostDataParser.h"
 #include "automation/CQORVariantDictionary.h"
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "automation/ComObject.h"
 #include "automation/DualDispatch.h"
 #include "uploadLib.h"

@@ -1,4 +1,4 @@
-#include "RequestBody.h"
+#include "upload/RequestBody.h"
 
 #include <asptlb.h>
 

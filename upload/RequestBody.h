@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "ChunkedInput.h"
-#include "automation/ComHolders.h"
+#include "support/ChunkedInput.h"
+#include "com/ComHolders.h"
 
 struct IRequest;
 

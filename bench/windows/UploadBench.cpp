@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "ComHolders.h"
-#include "TestHost.h"
-#include "UploadFactory.h"
+#include "com/ComHolders.h"
+#include "hosts/testhost/TestHost.h"
+#include "upload/UploadFactory.h"
 #include "uploadLib.h"
-#include "../UrlEncodedBodies.h"
+#include "bench/UrlEncodedBodies.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "NamedCall.h"
+#include "hosts/dispatch/NamedCall.h"
 
 #include "com/ComHolders.h"
 #include "com/Failure.h"

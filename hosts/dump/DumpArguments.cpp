@@ -1,4 +1,4 @@
-#include "DumpArguments.h"
+#include "hosts/dump/DumpArguments.h"
 
 #include <algorithm>
 #include <cstdint>

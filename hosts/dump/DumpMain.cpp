@@ -1,9 +1,9 @@
 // qorupload-dump: acts as the page host for one or more requests and prints,
 // as JSON, what a page script sees of them in Form and Files.
-#include "DumpArguments.h"
-#include "DumpReport.h"
-#include "Json.h"
-#include "UploadDriver.h"
+#include "hosts/dump/DumpArguments.h"
+#include "hosts/dump/DumpReport.h"
+#include "hosts/dump/Json.h"
+#include "hosts/dump/UploadDriver.h"
 
 #include "com/ComHolders.h"
 #include "hosts/HostFiles.h"

@@ -1,6 +1,6 @@
-#include "DumpReport.h"
+#include "hosts/dump/DumpReport.h"
 
-#include "Json.h"
+#include "hosts/dump/Json.h"
 
 namespace {
 

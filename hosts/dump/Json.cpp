@@ -1,4 +1,4 @@
-#include "Json.h"
+#include "hosts/dump/Json.h"
 
 #include <cstdio>
 

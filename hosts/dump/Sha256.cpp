@@ -1,4 +1,4 @@
-#include "Sha256.h"
+#include "hosts/dump/Sha256.h"
 
 #include "com/ComHolders.h"
 #include "com/Failure.h"

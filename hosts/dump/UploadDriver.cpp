@@ -1,9 +1,9 @@
-#include "UploadDriver.h"
+#include "hosts/dump/UploadDriver.h"
 
 #include "com/ComHolders.h"
 #include "com/Failure.h"
-#include "Sha256.h"
-#include "TestHost.h"
+#include "hosts/dump/Sha256.h"
+#include "hosts/testhost/TestHost.h"
 
 namespace {
 

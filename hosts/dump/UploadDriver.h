@@ -3,9 +3,9 @@
 // page script do, and collects what a script sees. A call's failure ends the
 // step and goes into the report (or `failure`) with its code and description;
 // only running out of memory throws, and never from ReadResults.
-#include "DumpArguments.h"
-#include "DumpReport.h"
-#include "NamedCall.h"
+#include "hosts/dump/DumpArguments.h"
+#include "hosts/dump/DumpReport.h"
+#include "hosts/dispatch/NamedCall.h"
 
 #include <windows.h>
 #include <oleauto.h>

@@ -1,6 +1,6 @@
-#include "HttpServer.h"
+#include "hosts/pagehost/HttpServer.h"
 
-#include "Text.h"
+#include "hosts/pagehost/Text.h"
 
 #include "com/Failure.h"
 #include "hosts/HostFiles.h"

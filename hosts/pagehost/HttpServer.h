@@ -6,7 +6,7 @@
 // a connection or a page becomes the HTTP answer to it and a log line.
 #include <winsock2.h>  // before <windows.h>, which WorkerPool.h brings
 
-#include "WorkerPool.h"
+#include "hosts/pagehost/WorkerPool.h"
 
 #include <atomic>
 #include <memory>

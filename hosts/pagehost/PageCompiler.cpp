@@ -1,4 +1,4 @@
-#include "PageCompiler.h"
+#include "hosts/pagehost/PageCompiler.h"
 
 #include <algorithm>
 #include <utility>

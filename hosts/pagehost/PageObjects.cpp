@@ -1,6 +1,6 @@
-#include "PageObjects.h"
+#include "hosts/pagehost/PageObjects.h"
 
-#include "Text.h"
+#include "hosts/pagehost/Text.h"
 
 #include "com/Failure.h"
 #include "com/VariantRef.h"

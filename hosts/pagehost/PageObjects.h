@@ -5,8 +5,8 @@
 // <asptlb.h>, since components call them through the vtable; all of them
 // also answer scripts by name. Their methods return result codes and throw
 // nothing; a script's call fails as ScriptObject describes.
-#include "PageState.h"
-#include "ScriptObject.h"
+#include "hosts/pagehost/PageState.h"
+#include "hosts/pagehost/ScriptObject.h"
 
 #include <asptlb.h>
 

@@ -1,6 +1,6 @@
-#include "PageRunner.h"
+#include "hosts/pagehost/PageRunner.h"
 
-#include "Text.h"
+#include "hosts/pagehost/Text.h"
 #include "com/Failure.h"
 #include "hosts/HostDispatch.h"
 

@@ -5,8 +5,8 @@
 // new engine for every page (an engine keeps its globals across resets).
 // A page's failure, the script's or the host's, comes back as a ScriptError;
 // only running out of memory throws.
-#include "PageCompiler.h"
-#include "PageObjects.h"
+#include "hosts/pagehost/PageCompiler.h"
+#include "hosts/pagehost/PageObjects.h"
 
 #include <activscp.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 // Everything one page run shares: the request as it arrived, the response
 // being built, and the objects the page created. Lives on one worker thread.
-#include "ComHolders.h"
-#include "HttpHead.h"
+#include "com/ComHolders.h"
+#include "hosts/pagehost/HttpHead.h"
 
 #include <windows.h>
 

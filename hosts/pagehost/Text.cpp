@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "hosts/pagehost/Text.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "WorkerPool.h"
+#include "hosts/pagehost/WorkerPool.h"
 
 #include "com/ComHolders.h"
 

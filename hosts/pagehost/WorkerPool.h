@@ -3,7 +3,7 @@
 // PageRunner (and so its own script engines); the connection threads hand a
 // page over and wait for it, so that no socket work happens in an apartment.
 // A job reports its own failures; it must not throw.
-#include "PageRunner.h"
+#include "hosts/pagehost/PageRunner.h"
 
 #include <condition_variable>
 #include <deque>

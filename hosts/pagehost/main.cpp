@@ -8,7 +8,7 @@
 // --port 0 picks a free port; --port-file receives the port once listening.
 // --temp sets TMP (and TEMP) for this process, where components put their
 // temporary files.
-#include "HttpServer.h"
+#include "hosts/pagehost/HttpServer.h"
 
 #include <winsock2.h>
 #include <windows.h>

@@ -1,10 +1,10 @@
 // The entry points of qorscripthost.dll: its class object and its own
 // registration, which only the test setup runs.
-#include "ScriptablePageHost.h"
+#include "hosts/scripthost/ScriptablePageHost.h"
 #include "com/Failure.h"
 
-#include "RegistryScript.h"
-#include "RegistryScripts.h"
+#include "server/RegistryScript.h"
+#include "server/RegistryScripts.h"
 
 #include <windows.h>
 #include <objbase.h>

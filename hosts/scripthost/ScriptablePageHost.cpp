@@ -1,4 +1,4 @@
-#include "ScriptablePageHost.h"
+#include "hosts/scripthost/ScriptablePageHost.h"
 #include "com/Failure.h"
 #include "hosts/HostFiles.h"
 

@@ -7,8 +7,8 @@
 // method or read as a property, with the arguments that script engines pass.
 // A member's failure reaches the script as an exception with a description
 // when the member gave one, else as the bare result code; nothing throws.
-#include "NamedCall.h"
-#include "TestHost.h"
+#include "hosts/dispatch/NamedCall.h"
+#include "hosts/testhost/TestHost.h"
 #include "hosts/HostDispatch.h"
 
 #include <windows.h>

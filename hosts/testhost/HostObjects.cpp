@@ -1,4 +1,4 @@
-#include "HostObjects.h"
+#include "hosts/testhost/HostObjects.h"
 
 #include "com/Failure.h"
 #include "com/VariantRef.h"

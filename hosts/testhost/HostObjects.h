@@ -4,7 +4,7 @@
 // offers no type information (components call through the vtable). Every
 // method answers with a result code (the one configured for its step, when it
 // is a failure) and throws nothing.
-#include "HostState.h"
+#include "hosts/testhost/HostState.h"
 #include "com/Failure.h"
 #include "hosts/HostDispatch.h"
 

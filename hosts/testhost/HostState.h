@@ -1,8 +1,8 @@
 #pragma once
 // What the test host serves and what it has seen; shared by the TestHost and
 // every object it hands out. Objects live in one apartment: no locking.
-#include "ComHolders.h"
-#include "TestHost.h"
+#include "com/ComHolders.h"
+#include "hosts/testhost/TestHost.h"
 
 #include <array>
 #include <deque>

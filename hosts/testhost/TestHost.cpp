@@ -1,6 +1,6 @@
-#include "TestHost.h"
+#include "hosts/testhost/TestHost.h"
 
-#include "HostObjects.h"
+#include "hosts/testhost/HostObjects.h"
 
 namespace testhost {
 

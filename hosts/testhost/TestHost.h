@@ -6,7 +6,7 @@
 // tests can see what a component did with them. Its host objects answer with
 // result codes (see HostObjects.h); only the setters throw, and only for lack
 // of memory.
-#include "ComHolders.h"
+#include "com/ComHolders.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/automation/TestSupport.h"
 
 #include "com/Failure.h"
 

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/automation/TestSupport.h"
 
 #include "automation/CQORVariantEnum.h"
 #include "automation/VariantArray.h"

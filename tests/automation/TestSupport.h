@@ -13,7 +13,7 @@
 #include "automation/CQORFileInfo.h"
 #include "automation/CQORVariantCollection.h"
 #include "automation/CQORVariantDictionary.h"
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "com/Module.h"
 
 namespace qor::test {

@@ -1,8 +1,8 @@
 // The dump's own logic: its command line, its JSON and its hashes.
-#include "DumpArguments.h"
-#include "DumpReport.h"
-#include "Json.h"
-#include "Sha256.h"
+#include "hosts/dump/DumpArguments.h"
+#include "hosts/dump/DumpReport.h"
+#include "hosts/dump/Json.h"
+#include "hosts/dump/Sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The dump's driver against a stand-in component served from the type
 // library: what it hands the component, what it reads back by name, and how
 // a failing call ends the run.
-#include "UploadDriver.h"
-#include "Sha256.h"
+#include "hosts/dump/UploadDriver.h"
+#include "hosts/dump/Sha256.h"
 
 #include "automation/Arguments.h"
 #include "automation/CQORFileInfo.h"
@@ -11,8 +11,8 @@
 #include "automation/ComObject.h"
 #include "automation/DualDispatch.h"
 #include "automation/VariantOps.h"
-#include "ReportError.h"
-#include "UploadFactory.h"
+#include "automation/ReportError.h"
+#include "upload/UploadFactory.h"
 #include "uploadLib.h"
 #include "tests/TargetSystem.h"
 

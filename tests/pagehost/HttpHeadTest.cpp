@@ -1,4 +1,4 @@
-#include "HttpHead.h"
+#include "hosts/pagehost/HttpHead.h"
 
 #include <gtest/gtest.h>
 

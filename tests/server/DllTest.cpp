@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "uploadLib.h"
 
 namespace {

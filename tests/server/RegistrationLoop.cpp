@@ -20,7 +20,7 @@
 #include <string>
 #include <utility>
 
-#include "automation/ComHolders.h"
+#include "com/ComHolders.h"
 #include "uploadLib.h"
 
 namespace {

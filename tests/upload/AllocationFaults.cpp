@@ -1,4 +1,4 @@
-#include "AllocationFaults.h"
+#include "tests/upload/AllocationFaults.h"
 
 #include <cstdlib>
 #include <new>

@@ -2,10 +2,10 @@
 // and ProcessPostData reports the failure and leaves Form, Files and the
 // temporary files as they were, wherever it strikes (host, body, parse or the
 // rebuild), so that the next call shows nothing of it.
-#include "AllocationFaults.h"
-#include "UploadTestSupport.h"
+#include "tests/upload/AllocationFaults.h"
+#include "tests/upload/UploadTestSupport.h"
 
-#include "UploadFactory.h"
+#include "upload/UploadFactory.h"
 #include "com/Module.h"
 
 #include <set>

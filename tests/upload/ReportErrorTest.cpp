@@ -1,7 +1,7 @@
-#include "ReportError.h"
+#include "automation/ReportError.h"
 
-#include "CodePageSamples.h"
-#include "ComHolders.h"
+#include "tests/upload/CodePageSamples.h"
+#include "com/ComHolders.h"
 #include "uploadLib.h"
 
 #include <gtest/gtest.h>

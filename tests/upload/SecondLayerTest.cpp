@@ -1,6 +1,6 @@
 // IQORUpload2 and IQORFileInfo2 as pages use them: settings, limits, code
 // pages, chunked reading, file names, content types and SaveAs.
-#include "UploadTestSupport.h"
+#include "tests/upload/UploadTestSupport.h"
 
 #include <random>
 

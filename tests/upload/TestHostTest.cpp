@@ -1,4 +1,4 @@
-#include "TestHost.h"
+#include "hosts/testhost/TestHost.h"
 
 #include <asptlb.h>
 #include <gtest/gtest.h>

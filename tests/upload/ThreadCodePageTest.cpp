@@ -1,6 +1,6 @@
-#include "ThreadCodePage.h"
+#include "automation/ThreadCodePage.h"
 
-#include "CodePageSamples.h"
+#include "tests/upload/CodePageSamples.h"
 
 #include <gtest/gtest.h>
 

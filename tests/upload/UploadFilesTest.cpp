@@ -1,11 +1,11 @@
 // Uploaded files as scripts see them: Files entries in body order, temporary
 // files that live exactly as long as the upload object, and what a file that
 // cannot be stored does to the call.
-#include "UploadTestSupport.h"
+#include "tests/upload/UploadTestSupport.h"
 
-#include "../FileSeams.h"
-#include "AlarmReport.h"
-#include "XAlarm.h"
+#include "tests/FileSeams.h"
+#include "upload/AlarmReport.h"
+#include "support/XAlarm.h"
 
 #include <stdlib.h>
 

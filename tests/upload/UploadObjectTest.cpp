@@ -1,8 +1,8 @@
 // The upload object as the class object creates it and as the page host drives
 // it: identity and aggregation, page states, and every failure it reports.
-#include "UploadTestSupport.h"
+#include "tests/upload/UploadTestSupport.h"
 
-#include "UploadFactory.h"
+#include "upload/UploadFactory.h"
 #include "com/Module.h"
 
 #include <asptlb.h>

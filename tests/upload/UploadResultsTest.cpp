@@ -1,6 +1,6 @@
 // What scripts read after ProcessPostData: Form and Files as the request body,
 // its length and its content type shape them, through the vtable and by name.
-#include "UploadTestSupport.h"
+#include "tests/upload/UploadTestSupport.h"
 
 #include <functional>
 

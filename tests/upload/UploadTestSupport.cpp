@@ -1,6 +1,6 @@
-#include "UploadTestSupport.h"
+#include "tests/upload/UploadTestSupport.h"
 
-#include "UploadFactory.h"
+#include "upload/UploadFactory.h"
 #include "automation/DualDispatch.h"
 #include "com/Module.h"
 #include "tests/TargetSystem.h"

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "ComHolders.h"
-#include "TestHost.h"
+#include "com/ComHolders.h"
+#include "hosts/testhost/TestHost.h"
 #include "uploadLib.h"
 
 namespace upload_test {

@@ -1,3 +1,0 @@
-#pragma once
-// Moved to the COM base layer.
-#include "com/ComHolders.h"
