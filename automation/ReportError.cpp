@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+namespace qor {
+
 namespace {
 
 // Best effort: a failure here leaves the thread's error information as it was
@@ -44,3 +46,5 @@ HRESULT ReportErrorW(const wchar_t* description, HRESULT result, REFIID iid) noe
     InstallErrorInfo(description, iid);
     return FAILED(result) ? result : DISP_E_EXCEPTION;
 }
+
+}  // namespace qor

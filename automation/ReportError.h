@@ -4,6 +4,8 @@
 // result code that the failing method returns.
 #include <windows.h>
 
+namespace qor {
+
 // description: NUL-terminated 8-bit text in the thread's ANSI code page.
 // result: the failure to report, or 0 when there is no underlying code.
 // iid: stored as the error information's GUID (callers pass GUID_NULL).
@@ -14,3 +16,5 @@ HRESULT ReportError(const char* description, HRESULT result, REFIID iid) noexcep
 // The same for a description that is already UTF-16 (a path a script gave,
 // say), which keeps every character of it.
 HRESULT ReportErrorW(const wchar_t* description, HRESULT result, REFIID iid) noexcept;
+
+}  // namespace qor

@@ -4,6 +4,8 @@
 #include <climits>
 #include <new>
 
+namespace qor {
+
 namespace {
 
 enum CodePageWay : int { kUndecided = 0, kThreadAcp = 1, kLocaleQuery = 2 };
@@ -90,3 +92,5 @@ HRESULT AnsiFromWide(UINT codePage, std::wstring_view text, std::string& out) no
     out.resize(static_cast<size_t>(written));
     return S_OK;
 }
+
+}  // namespace qor

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace qor {
+
 // The code page identifier to hand to the conversions for "the calling
 // thread's ANSI code page". How it is found is chosen once per process.
 UINT ThreadAnsiCodePage() noexcept;
@@ -22,3 +24,5 @@ HRESULT WideFromAnsi(UINT codePage, std::string_view text, std::wstring& out) no
 // UTF-16 to 8-bit text in codePage, no conversion flags: characters without a
 // mapping become the code page's default character.
 HRESULT AnsiFromWide(UINT codePage, std::wstring_view text, std::string& out) noexcept;
+
+}  // namespace qor

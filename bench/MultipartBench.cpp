@@ -28,6 +28,8 @@
 #include "support/RuntimeFiles.h"
 #include "support/XFile.h"
 
+using namespace qor;
+
 namespace {
 
 const std::string kBoundary = "----WebKitFormBoundary7MA4YWxkTrZu0gW";

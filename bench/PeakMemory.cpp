@@ -15,6 +15,8 @@
 #include "parse/PostDataParser.h"
 #include "bench/UrlEncodedBodies.h"
 
+using namespace qor;
+
 namespace {
 
 long StatusKiB(const char* key) {

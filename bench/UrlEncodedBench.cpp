@@ -14,6 +14,8 @@
 #include "support/MemoryInput.h"
 #include "bench/UrlEncodedBodies.h"
 
+using namespace qor;
+
 namespace {
 
 void ParseBody(benchmark::State& state, const std::string& body, uint32_t expectedFields) {

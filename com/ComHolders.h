@@ -10,6 +10,8 @@
 
 #include "support/UniqueAny.h"
 
+namespace qor {
+
 // Holds one reference to an interface; releases it when replaced or destroyed.
 template <typename T>
 class ComPtr {
@@ -179,3 +181,5 @@ struct OwnedExcepInfo : EXCEPINFO {
         SysFreeString(bstrHelpFile);
     }
 };
+
+}  // namespace qor

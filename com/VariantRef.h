@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+namespace qor {
+
 // The variant a chain of by-reference variants ends at: the variable itself,
 // which the caller may read or, for a non-const argument, write back into.
 inline VARIANT* FollowReference(VARIANT* v) noexcept {
@@ -13,3 +15,5 @@ inline VARIANT* FollowReference(VARIANT* v) noexcept {
 inline const VARIANT* FollowReference(const VARIANT* v) noexcept {
     return FollowReference(const_cast<VARIANT*>(v));
 }
+
+}  // namespace qor

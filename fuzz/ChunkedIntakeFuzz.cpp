@@ -20,6 +20,8 @@
 #include "parse/PostDataParser.h"
 #include "support/XAlarm.h"
 
+using namespace qor;
+
 namespace {
 
 void Require(bool condition, const char* what) {

@@ -16,6 +16,8 @@
 #include "tests/ReferenceMultipart.h"
 #include "support/XAlarm.h"
 
+using namespace qor;
+
 namespace {
 
 std::string Str(const ByteString& b) { return std::string(b.Text(), b.Length()); }

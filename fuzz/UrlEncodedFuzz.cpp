@@ -11,6 +11,8 @@
 #include "support/MemoryInput.h"
 #include "tests/ReferenceUrlEncoded.h"
 
+using namespace qor;
+
 namespace {
 
 const char kUrlEncoded[] = "application/x-www-form-urlencoded";

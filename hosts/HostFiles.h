@@ -9,7 +9,7 @@
 #include <string>
 
 inline HRESULT ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    UniqueFile file(_wfopen(path.c_str(), L"rb"));
+    qor::UniqueFile file(_wfopen(path.c_str(), L"rb"));
     if (!file) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     bytes.clear();
     char block[65536];

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace qor {
+
 uint32_t FieldIndex::Hash(const char* text) {
     // Eight bytes per step, each word multiplied in and folded; names are
     // hashed up to their NUL as they are compared.
@@ -100,3 +102,5 @@ void FieldIndex::Forget() noexcept {
     indexed_ = 0;
     missSlot_ = SIZE_MAX;
 }
+
+}  // namespace qor

@@ -4,6 +4,8 @@
 
 #include "parse/ParseResults.h"
 
+namespace qor {
+
 // Hash index from field name to position in a FormFieldList, so that looking
 // a name up costs the same for the 50,000th field as for the first. It
 // answers as an ordered scan comparing NUL-terminated names would: the first
@@ -37,3 +39,5 @@ private:
     uint32_t missHash_ = 0;
     uint32_t missCount_ = 0;
 };
+
+}  // namespace qor

@@ -9,6 +9,8 @@
 #include "support/UniqueAny.h"
 #include "support/XFile.h"
 
+namespace qor {
+
 namespace {
 
 // A temporary file that no record owns yet: deleted when its owner goes.
@@ -169,12 +171,15 @@ enum : uint8_t {
 constexpr struct ParameterClasses {
     uint8_t of[256] = {};
     constexpr ParameterClasses() {
-        of[0] = of[';'] = kParameterEnd | kNameEnd;
-        of['='] = kNameEnd;
-        of[','] = kLeadingBlank;
-        of[' '] = of['\t'] = kLeadingBlank | kParameterBlank;
-        of['"'] = kParameterBlank;
+        Set(0, kParameterEnd | kNameEnd);
+        Set(';', kParameterEnd | kNameEnd);
+        Set('=', kNameEnd);
+        Set(',', kLeadingBlank);
+        Set(' ', kLeadingBlank | kParameterBlank);
+        Set('\t', kLeadingBlank | kParameterBlank);
+        Set('"', kParameterBlank);
     }
+    constexpr void Set(unsigned char c, uint8_t classes) { of[c] = classes; }
     bool Is(char c, uint8_t cls) const { return (of[static_cast<unsigned char>(c)] & cls) != 0; }
 } kParameterClasses;
 
@@ -534,3 +539,5 @@ int PostDataParser::CopyPartData(Sink& sink) {
     }
     return 0;  // the body ended: held-back bytes are dropped
 }
+
+}  // namespace qor

@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <utility>
 
+namespace qor {
+
 // Types whose objects may move to another address as their bytes alone: they
 // hold no pointer into themselves. Lists of them grow with realloc, which
 // moves large storage by remapping its pages instead of copying them, so that
@@ -143,3 +145,5 @@ private:
     uint32_t count_ = 0;
     alignas(T) unsigned char inline_[InlineRoom != 0 ? InlineRoom * sizeof(T) : 1];
 };
+
+}  // namespace qor

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace qor {
+
 // Bounds on what one Parse may add to the results; 0 leaves a bound off.
 struct ParseLimits {
     uint32_t maxFileBytes = 0;  // data bytes of any one stored file
@@ -25,3 +27,5 @@ private:
     Limit limit_;
     uint32_t value_;
 };
+
+}  // namespace qor

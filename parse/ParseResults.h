@@ -4,6 +4,8 @@
 #include "support/ByteString.h"
 #include "parse/OrderedList.h"
 
+namespace qor {
+
 // A ByteString points only at its own heap text (or the shared empty text).
 template <>
 inline constexpr bool kRelocatable<ByteString> = true;
@@ -39,3 +41,5 @@ struct UploadedFile {
 
 using FormFieldList = OrderedList<FormField>;
 using UploadedFileList = OrderedList<UploadedFile>;
+
+}  // namespace qor

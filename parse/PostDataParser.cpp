@@ -3,6 +3,8 @@
 #include "support/RuntimeFiles.h"
 #include "parse/TokenSplitter.h"
 
+namespace qor {
+
 namespace {
 constexpr const char* kParameterBlanks = " \t\"";
 }
@@ -139,3 +141,5 @@ ByteString PostDataParser::FormText() const {
     }
     return text;
 }
+
+}  // namespace qor

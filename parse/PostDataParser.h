@@ -10,6 +10,8 @@
 #include "parse/ParseResults.h"
 #include "support/UniqueAny.h"
 
+namespace qor {
+
 class InputBuffer;
 
 // Turns a request body and its content type into text fields and stored
@@ -163,3 +165,5 @@ private:
     // miss releases a prefix of it as data. Made on the first part.
     ByteString delimiterLine_ = ByteString::WithoutStorage();
 };
+
+}  // namespace qor

@@ -4,6 +4,8 @@
 
 #include "support/ByteString.h"
 
+namespace qor {
+
 TokenSplitter::TokenSplitter() {
     Mark(delimiters_, kDelimiter);
     Mark(blanks_, kBlank);
@@ -115,3 +117,5 @@ void TokenSplitter::ToUpper() {
     for (char* p = target_->MutableText(); *p; ++p)
         if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
 }
+
+}  // namespace qor

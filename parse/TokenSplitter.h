@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace qor {
+
 class ByteString;
 
 // Cuts a ByteString into tokens at delimiter characters, skipping blank
@@ -57,3 +59,5 @@ private:
     const char* blanks_ = kDefaultBlanks;
     uint8_t classes_[256] = {};
 };
+
+}  // namespace qor

@@ -3,6 +3,8 @@
 #include "support/InputBuffer.h"
 #include "parse/PostDataParser.h"
 
+namespace qor {
+
 namespace {
 // Blanks skipped before a pair, and the blanks around a name or a value.
 constexpr const char* kPairLeadBlanks = " \t,";
@@ -142,3 +144,5 @@ void PostDataParser::AddPair(const ByteString& pairText, ByteString& name, ByteS
             values.Append(value);
     }
 }
+
+}  // namespace qor

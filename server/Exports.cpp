@@ -7,6 +7,8 @@
 #include "com/Module.h"
 #include "server/SelfRegistration.h"
 
+using namespace qor;
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:

@@ -3,6 +3,8 @@
 
 #include "com/ComHolders.h"
 
+namespace qor {
+
 namespace {
 
 HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
@@ -119,3 +121,5 @@ HRESULT UnregisterScript(HKEY root, const std::vector<RegistryKey>& script) {
         RETURN_IF_FAILED(RemoveKey(root, key));
     return S_OK;
 }
+
+}  // namespace qor

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace qor {
+
 struct RegistryValue {
     std::wstring name;  // empty for the key's default value
     std::wstring data;
@@ -35,3 +37,5 @@ HRESULT RegisterScript(HKEY root, const std::vector<RegistryKey>& script);
 // subkeys. A key that still holds an unscripted subkey cannot be deleted and
 // stops the walk with that error.
 HRESULT UnregisterScript(HKEY root, const std::vector<RegistryKey>& script);
+
+}  // namespace qor

@@ -4,6 +4,8 @@
 
 #include "uploadLib.h"
 
+namespace qor {
+
 namespace {
 constexpr wchar_t kClassName[] = L"Tandervale.QORUpload Class";
 constexpr wchar_t kProgId[] = L"Tandervale.QORUpload.2";
@@ -49,3 +51,5 @@ std::vector<RegistryKey> ClassScript(const std::wstring& modulePath) {
          }},
     };
 }
+
+}  // namespace qor

@@ -1,5 +1,7 @@
 #include "support/ByteBuffer.h"
 
+namespace qor {
+
 ByteBuffer::ByteBuffer(int32_t syncMode, uint32_t bufferSize) : ByteStream(syncMode), storage_(16) {
     OutputBuffer::SetBuffer(bufferSize);
     InputBuffer::SetBuffer(bufferSize);
@@ -50,3 +52,5 @@ uint32_t ByteBuffer::RawContiguous(uint32_t position, const unsigned char* at) c
     uint32_t count = UINT32_MAX;
     return storage_.Span(position, count) == at ? count : 0;
 }
+
+}  // namespace qor

@@ -2,6 +2,8 @@
 #include "support/ByteStream.h"
 #include "support/PagedBytes.h"
 
+namespace qor {
+
 // In-memory ByteStream: what is written with PutByte is appended to paged
 // storage and read back through the InputBuffer side. Raises nothing but
 // std::bad_alloc; the end of the stored bytes is reported by the good flag.
@@ -26,3 +28,5 @@ protected:
 private:
     PagedBytes storage_;
 };
+
+}  // namespace qor

@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace qor {
+
 namespace bytesearch {
 
 // The first index i in [from, n) where run[i] is CR and run[i + 1] is LF, or
@@ -88,3 +90,5 @@ inline uint32_t MatchedPrefix(const unsigned char* text, uint32_t available, con
 }
 
 }  // namespace bytesearch
+
+}  // namespace qor

@@ -2,6 +2,8 @@
 #include "support/InputBuffer.h"
 #include "support/OutputBuffer.h"
 
+namespace qor {
+
 // One medium read and written through both buffered sides. A concrete stream
 // calls the Before/After hooks around each raw access to keep the medium's
 // position in step with the side that uses it.
@@ -36,3 +38,5 @@ private:
     uint32_t lastAccess_ = 0;
     uint32_t writePosition_ = 0;
 };
+
+}  // namespace qor

@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+namespace qor {
+
 namespace {
 // Text of a moved-from string: capacity 0, never written, never freed.
 char emptyText[1] = {0};
@@ -115,3 +117,5 @@ void ByteString::CopyRange(ByteString& target, uint32_t start, uint32_t end) con
 }
 
 bool ByteString::Equals(const char* text) const { return std::strcmp(text_, text ? text : "") == 0; }
+
+}  // namespace qor

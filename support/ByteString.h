@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace qor {
+
 // Growable, NUL-terminated 8-bit string. Characters are bytes; every comparison
 // is byte-exact. The parser's TokenSplitter edits text/length in place, so the
 // fields are reachable through the accessors below.
@@ -72,3 +74,5 @@ private:
     uint32_t capacity_;
     uint32_t length_;
 };
+
+}  // namespace qor

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace qor {
+
 ChunkedInput::ChunkedInput(uint32_t total, uint32_t chunk) : total_(total), chunk_(chunk != 0 ? chunk : 1) {
     SetBuffer(std::min(chunk_, kGetBufferSize));
 }
@@ -22,3 +24,5 @@ uint32_t ChunkedInput::RawRead(unsigned char* destination, uint32_t count) {
     taken_ += n;
     return n;
 }
+
+}  // namespace qor

@@ -3,6 +3,8 @@
 
 #include "support/InputBuffer.h"
 
+namespace qor {
+
 // Reads a body of known length from a source that hands it out in chunks:
 // each chunk is asked for only when the one before is used up, and never for
 // more than the chunk size or what is left of the body, so that no more than
@@ -36,3 +38,5 @@ private:
     const unsigned char* chunkBytes_ = nullptr;  // the chunk being read
     uint32_t held_ = 0, taken_ = 0;
 };
+
+}  // namespace qor

@@ -7,6 +7,8 @@
 #include "support/UniqueAny.h"
 #include "support/XAlarm.h"
 
+namespace qor {
+
 namespace {
 
 constexpr int kTemporaryNameAttempts = 16;
@@ -69,3 +71,5 @@ int CreateTemporaryFileHandle(ByteString& path) {
             throw XFileAlarm("Unable to create file", path.Text());
     }
 }
+
+}  // namespace qor

@@ -3,6 +3,8 @@
 
 #include "support/UniqueAny.h"
 
+namespace qor {
+
 class ByteString;
 
 // Mode bits of OpenFileHandle and XFile. A mode with neither FileModeOpen nor
@@ -36,3 +38,5 @@ using UniqueFileHandle = UniqueAny<int, &CloseFileHandleQuietly, -1>;
 // "Unable to create file": with the path when creation fails, without detail
 // when the runtime yields no name.
 int CreateTemporaryFileHandle(ByteString& path);
+
+}  // namespace qor

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace qor {
+
 void InputBuffer::SetBuffer(uint32_t size) {
     UniqueByteArray buffer(size ? new unsigned char[size] : nullptr);
     if (readIndex_ < validCount_) mediumPosition_ -= validCount_ - readIndex_;
@@ -79,3 +81,5 @@ uint32_t InputBuffer::GetRun(const unsigned char*& run, uint32_t max) {
     Consume(n);
     return n;
 }
+
+}  // namespace qor

@@ -3,6 +3,8 @@
 
 #include "support/UniqueAny.h"
 
+namespace qor {
+
 // Byte reader with an optional get buffer in front of a medium. GetByte
 // delivers one byte at a time; the good flag reports the end of the medium,
 // and once cleared it stays cleared.
@@ -101,3 +103,5 @@ private:
     uint32_t mediumPosition_ = 0;
     uint32_t ahead_ = 0;  // bytes the last PeekRun showed beyond the current block
 };
+
+}  // namespace qor

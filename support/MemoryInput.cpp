@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace qor {
+
 uint32_t MemoryInput::RawRead(unsigned char* destination, uint32_t count) {
     const uint32_t remaining = Remaining(MediumPosition());
     const uint32_t n = count < remaining ? count : remaining;
@@ -18,3 +20,5 @@ uint32_t MemoryInput::RawReadView(unsigned char*, uint32_t count, const unsigned
 uint32_t MemoryInput::RawContiguous(uint32_t position, const unsigned char* at) const {
     return at == bytes_ + position ? Remaining(position) : 0;
 }
+
+}  // namespace qor

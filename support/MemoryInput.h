@@ -3,6 +3,8 @@
 
 #include "support/InputBuffer.h"
 
+namespace qor {
+
 // Reads bytes that someone else holds in memory, in place: every block and
 // every run points into that memory, and nothing is copied. The memory must
 // stay unchanged for as long as the reader lives. Raises nothing but
@@ -28,3 +30,5 @@ private:
     const unsigned char* bytes_;
     uint32_t count_;
 };
+
+}  // namespace qor

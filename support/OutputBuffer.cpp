@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace qor {
+
 void OutputBuffer::SetBuffer(uint32_t size) {
     Flush();
     putBuffer_.reset(size ? new unsigned char[size] : nullptr);
@@ -59,3 +61,5 @@ void OutputBuffer::Flush() {
     RawWrite(putBuffer_.get(), fill_);
     fill_ = 0;
 }
+
+}  // namespace qor

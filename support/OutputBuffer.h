@@ -4,6 +4,8 @@
 
 #include "support/UniqueAny.h"
 
+namespace qor {
+
 // Byte writer with an optional put buffer in front of a medium. A full buffer
 // is handed to RawWrite only when the next byte arrives, so after exactly
 // `size` PutByte calls nothing has reached the medium yet.
@@ -66,3 +68,5 @@ private:
     uint32_t size_ = 0;
     uint32_t fill_ = 0;
 };
+
+}  // namespace qor

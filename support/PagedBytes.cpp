@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+namespace qor {
+
 uint32_t PagedBytes::TableCapacityFor(uint32_t pages) {
     const uint32_t rounded = (pages + kTableStep - 1) / kTableStep * kTableStep;
     return rounded < kTableStep ? kTableStep : rounded;
@@ -92,3 +94,5 @@ uint32_t PagedBytes::Overwrite(uint32_t position, const unsigned char* bytes, ui
         std::memcpy(stored, bytes + done, n);
     });
 }
+
+}  // namespace qor

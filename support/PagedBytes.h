@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace qor {
+
 // Growable byte array made of 4096-byte pages that never move; growth copies
 // only the page table, whose capacity is a multiple of 16 entries and doubles
 // when it is full.
@@ -62,3 +64,5 @@ private:
     uint32_t length_ = 0;
     uint32_t pageCount_ = 0;
 };
+
+}  // namespace qor

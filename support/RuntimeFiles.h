@@ -22,6 +22,8 @@
 #include <ctime>
 #endif
 
+namespace qor {
+
 namespace rt {
 
 #ifdef _WIN32
@@ -106,3 +108,5 @@ inline int Write(int fd, const void* bytes, unsigned count) {
 inline char* TempName() { return seams.tempName != nullptr ? seams.tempName() : SystemTempName(); }
 
 }  // namespace rt
+
+}  // namespace qor

@@ -6,6 +6,8 @@
 // owner is reset, reassigned or destroyed. Nothing here throws.
 #include <utility>
 
+namespace qor {
+
 template <typename Handle, auto Close, Handle Invalid = Handle{}>
 class UniqueAny {
 public:
@@ -47,3 +49,5 @@ void DeleteArray(T* items) noexcept {
 }
 // A heap array of bytes.
 using UniqueByteArray = UniqueAny<unsigned char*, &DeleteArray<unsigned char>>;
+
+}  // namespace qor

@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace qor {
+
 // Decodes UTF-8 into UTF-16 code units. Every maximal subpart of an ill-formed
 // sequence (a byte that cannot start one, or a start whose next byte is out
 // of range) becomes one U+FFFD, which is the rule Unicode recommends and
@@ -52,3 +54,5 @@ size_t Utf16FromUtf8(const unsigned char* text, size_t length, Unit* out) {
     }
     return units;
 }
+
+}  // namespace qor

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+namespace qor {
+
 char* XAlarm::CopyOf(const char* text) {
     if (text == nullptr) return nullptr;
     const size_t size = std::strlen(text) + 1;
@@ -23,3 +25,5 @@ XAlarm& XAlarm::operator=(XAlarm other) noexcept {
     detail_ = std::move(other.detail_);
     return *this;
 }
+
+}  // namespace qor

@@ -1,6 +1,8 @@
 #pragma once
 #include "support/UniqueAny.h"
 
+namespace qor {
+
 // Exceptions of the support library, thrown by value. An alarm carries a
 // category and a fixed message (constant texts, not copied) and, where there
 // is one, its own copy of a detail such as the path concerned.
@@ -34,3 +36,5 @@ public:
 
     XFileAlarm(const char* message, const char* detail) : XAlarm(kCategory, message, detail) {}
 };
+
+}  // namespace qor

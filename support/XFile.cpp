@@ -4,6 +4,8 @@
 #include "support/RuntimeFiles.h"
 #include "support/XAlarm.h"
 
+namespace qor {
+
 // The buffer comes first: when its allocation fails, no file has been made.
 XFile::XFile(const char* path, uint16_t mode, uint32_t bufferSize) {
     SetBuffer(bufferSize);
@@ -40,3 +42,5 @@ uint32_t XFile::RawWrite(const unsigned char* bytes, uint32_t count) {
     DiscardPending();
     throw XFileAlarm("Unable to write file", nullptr);
 }
+
+}  // namespace qor

@@ -4,6 +4,8 @@
 #include "support/FileHandles.h"
 #include "support/OutputBuffer.h"
 
+namespace qor {
+
 class ByteString;
 
 // Buffered output file: an OutputBuffer whose medium is a file descriptor.
@@ -37,3 +39,5 @@ protected:
 private:
     UniqueFileHandle descriptor_;
 };
+
+}  // namespace qor

@@ -9,6 +9,8 @@
 
 #include "support/ByteSearch.h"
 
+using namespace qor;
+
 namespace {
 
 // The rules of the fast searches in the simplest loops.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace qor;
+
 TEST(ByteString, CapacityFollowsAssignAndPushRules) {
     ByteString s;
     EXPECT_EQ(s.Length(), 0u);

@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #endif
 
+using namespace qor;
+
 namespace {
 
 class FileLayer : public ::testing::Test {

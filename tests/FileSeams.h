@@ -9,6 +9,8 @@
 
 #include "support/RuntimeFiles.h"
 
+using namespace qor;
+
 // Records every file write (descriptor and count) and passes it on. With a
 // byte budget, the write that would exceed it writes only what fits and
 // reports that short count, as a full disk or a file-size limit does.

@@ -11,6 +11,8 @@
 
 #include "support/ByteBuffer.h"
 
+using namespace qor;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

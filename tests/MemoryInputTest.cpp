@@ -9,6 +9,8 @@
 #include "support/ByteBuffer.h"
 #include "support/MemoryInput.h"
 
+using namespace qor;
+
 namespace {
 
 // Reads everything through a random mix of GetByte, GetRun and PeekRun with a

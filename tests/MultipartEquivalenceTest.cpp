@@ -7,6 +7,8 @@
 #include "tests/MultipartHarness.h"
 #include "tests/ReferenceMultipart.h"
 
+using namespace qor;
+
 namespace {
 
 // Generates bodies full of what trips a delimiter search: CRs at run ends,

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+using namespace qor;
+
 namespace {
 
 class MultipartFiles : public ::testing::Test {

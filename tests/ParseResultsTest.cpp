@@ -9,6 +9,8 @@
 #include "tests/ParserHarness.h"
 #include "support/RuntimeFiles.h"
 
+using namespace qor;
+
 namespace {
 
 ByteString B(const std::string& s) {

@@ -8,6 +8,8 @@
 #include "support/ByteBuffer.h"
 #include "parse/PostDataParser.h"
 
+using namespace qor;
+
 inline void ParseBody(PostDataParser& parser, const std::string& contentType, const std::string& body,
                       const ParseLimits& limits = {}) {
     ByteBuffer buffer(ByteStream::kSynchronised, 1024);

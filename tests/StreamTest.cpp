@@ -8,6 +8,8 @@
 #include "support/ByteBuffer.h"
 #include "support/PagedBytes.h"
 
+using namespace qor;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -22,6 +22,8 @@
 
 #include "support/RuntimeFiles.h"
 
+using namespace qor;
+
 class TempDirectory {
 public:
 #ifdef _WIN32

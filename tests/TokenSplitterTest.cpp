@@ -8,6 +8,8 @@
 #include "tests/LiteralTokens.h"
 #include "parse/TokenSplitter.h"
 
+using namespace qor;
+
 namespace {
 
 ByteString Bytes(const std::string& s) {

@@ -4,6 +4,8 @@
 
 #include "support/Utf8.h"
 
+using namespace qor;
+
 namespace {
 
 std::u16string Decode(const std::string& bytes) {

@@ -6,6 +6,8 @@
 #include <new>
 #include <string>
 
+namespace qor {
+
 HRESULT ReportAlarm(const XAlarm& alarm) noexcept {
     try {
         std::string description;
@@ -21,3 +23,5 @@ HRESULT ReportAlarm(const XAlarm& alarm) noexcept {
         return ReportError(alarm.Message() ? alarm.Message() : "", E_FAIL, GUID_NULL);
     }
 }
+
+}  // namespace qor

@@ -20,6 +20,8 @@
 #include "uploadLib.h"
 #include "bench/UrlEncodedBodies.h"
 
+using namespace qor;
+
 namespace {
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <vector>
 
+using namespace qor;
+
 namespace {
 
 std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using namespace qor;
+
 namespace {
 
 enum ExitCode { kSucceeded = 0, kCallFailed = 1, kBadUsage = 2 };

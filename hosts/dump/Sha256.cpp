@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <memory>
 
+using namespace qor;
+
 namespace {
 
 HRESULT FromStatus(NTSTATUS status) {

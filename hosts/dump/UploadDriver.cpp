@@ -5,6 +5,8 @@
 #include "hosts/dump/Sha256.h"
 #include "hosts/testhost/TestHost.h"
 
+using namespace qor;
+
 namespace {
 
 constexpr WORD kGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;  // as script engines read members

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <thread>
 
+using namespace qor;
+
 namespace pagehost {
 
 namespace {

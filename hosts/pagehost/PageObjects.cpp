@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace qor;
+
 namespace pagehost {
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <utility>
 
+using namespace qor;
+
 namespace pagehost {
 
 namespace {

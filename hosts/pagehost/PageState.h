@@ -11,6 +11,9 @@
 
 namespace pagehost {
 
+// The component's resource owners and failure idiom, unqualified.
+using namespace qor;
+
 struct PageRequest {
     HttpRequestHead head;
     std::string body;

@@ -18,6 +18,9 @@
 
 namespace pagehost {
 
+// The component's resource owners and failure idiom, unqualified.
+using namespace qor;
+
 // The arguments of one call in the order the script wrote them, with
 // by-reference variants (script variables) followed to their targets.
 class CallArgs {

@@ -4,6 +4,8 @@
 
 #include <objbase.h>
 
+using namespace qor;
+
 namespace pagehost {
 
 struct WorkerPool::Job {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace qor;
+
 namespace {
 
 HINSTANCE moduleInstance = nullptr;

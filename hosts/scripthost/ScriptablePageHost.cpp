@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+using namespace qor;
+
 namespace scripthost {
 namespace {
 

@@ -21,6 +21,9 @@
 
 namespace scripthost {
 
+// The component's resource owners and failure idiom, unqualified.
+using namespace qor;
+
 inline constexpr wchar_t kProgId[] = L"QORTest.PageHost";
 // {5A0B7E61-3C2D-4F8E-9B1A-6D4C2E8F0A17}
 inline constexpr CLSID kClsid = {0x5a0b7e61, 0x3c2d, 0x4f8e, {0x9b, 0x1a, 0x6d, 0x4c, 0x2e, 0x8f, 0x0a, 0x17}};

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace qor;
+
 namespace testhost {
 
 std::atomic<LONG> liveHostObjects{0};

@@ -17,6 +17,9 @@
 
 namespace testhost {
 
+// The component's resource owners and failure idiom, unqualified.
+using namespace qor;
+
 // Host objects alive in the process, across every TestHost: a library that
 // hands them out must stay loaded while a component still holds one.
 extern std::atomic<LONG> liveHostObjects;

@@ -12,6 +12,9 @@
 
 namespace testhost {
 
+// The component's resource owners and failure idiom, unqualified.
+using namespace qor;
+
 struct HostState {
     UniqueVariant contentType;
     std::vector<BYTE> body;

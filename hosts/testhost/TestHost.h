@@ -15,6 +15,9 @@
 
 namespace testhost {
 
+// The component's resource owners and failure idiom, unqualified.
+using namespace qor;
+
 // The host calls a component makes, in the order it makes them.
 enum class HostStep : int {
     QueryScriptingContext,  // QueryInterface for IScriptingContext

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+using namespace qor;
+
 namespace {
 
 using qor::CQORFileInfo;

@@ -10,6 +10,8 @@
 #include "com/ComHolders.h"
 #include "uploadLib.h"
 
+using namespace qor;
+
 namespace {
 
 std::wstring dllPath;  // from the command line

@@ -23,6 +23,8 @@
 #include "com/ComHolders.h"
 #include "uploadLib.h"
 
+using namespace qor;
+
 namespace {
 
 using PlainFn = HRESULT(STDAPICALLTYPE*)();

@@ -8,6 +8,8 @@
 
 #include "uploadLib.h"
 
+using namespace qor;
+
 namespace {
 
 // Scripts run below a private key of the current user, never below the real

@@ -10,6 +10,8 @@
 
 #include <set>
 
+using namespace qor;
+
 namespace upload_test {
 
 TEST_F(UploadTest, CreationOutOfMemoryLeavesNoObjectAndNoLock) {

@@ -8,6 +8,8 @@
 
 #include <string>
 
+using namespace qor;
+
 namespace {
 
 // The thread's error information, taken (and so cleared) as a host collects it.

@@ -11,6 +11,8 @@ using testhost::kHostStepCount;
 using testhost::ReadShape;
 using testhost::TestHost;
 
+using namespace qor;
+
 namespace {
 
 // What a component obtains when it walks the six host steps in order.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace qor;
+
 TEST(ThreadCodePage, FollowsTheProcessLocaleAndTheThreadLocale) {
     ASSERT_EQ(GetACP(), ExpectedAnsiCodePage()) << "the run's locale did not reach the process";
     const CodePageSample* sample = SampleFor(GetACP());

@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 
+using namespace qor;
+
 namespace upload_test {
 namespace {
 

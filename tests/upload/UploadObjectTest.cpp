@@ -7,6 +7,8 @@
 
 #include <asptlb.h>
 
+using namespace qor;
+
 namespace upload_test {
 namespace {
 

@@ -11,6 +11,8 @@
 
 #include <vector>
 
+using namespace qor;
+
 namespace upload_test {
 namespace {
 

@@ -17,6 +17,8 @@
 #include "hosts/testhost/TestHost.h"
 #include "uploadLib.h"
 
+using namespace qor;
+
 namespace upload_test {
 
 using testhost::HostStep;
