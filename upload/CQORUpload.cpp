@@ -31,7 +31,6 @@ constexpr const char kNotStarted[] = "Function OnStartPage call missed";
 constexpr const char kNoServerVariables[] = "Can't obtain server variables";
 constexpr const char kNoContentType[] = "Can't obtain content-type";
 constexpr const char kNoTotalBytes[] = "Can't obtain total bytes";
-constexpr const char kNoBinaryRead[] = "Can't call BinaryRead";
 constexpr const char kContentTypeNotText[] = "Can't convert content-type";
 constexpr const char kBodyNotStored[] = "Can't store the request body";
 constexpr const char kBodyNotParsed[] = "Can't parse the request body";

@@ -2,12 +2,9 @@
 
 #include <asptlb.h>
 
-
 #include "uploadLib.h"
 
 namespace qor {
-
-constexpr const char kNoBinaryRead[] = "Can't call BinaryRead";
 
 HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept {
     *out = nullptr;

@@ -14,6 +14,9 @@ struct IRequest;
 
 namespace qor {
 
+// What a script sees when the host's BinaryRead fails or answers in a wrong shape.
+inline constexpr char kNoBinaryRead[] = "Can't call BinaryRead";
+
 // Why reading the body broke off: the description a script sees and the code.
 struct BodyReadFailure {
     std::string description;
