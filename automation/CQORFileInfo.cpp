@@ -19,6 +19,13 @@ HRESULT CopyString(BSTR stored, BSTR* out) noexcept {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+// Said without allocating, so it can be said when memory has run out; a
+// failed method that leaves the thread's error information alone would let
+// an earlier failure's description reach the script.
+constexpr wchar_t kSaveOutOfMemory[] = L"Can't save the uploaded file: out of memory";
+
+HRESULT SaveOutOfMemory() noexcept { return ReportErrorW(kSaveOutOfMemory, E_OUTOFMEMORY, GUID_NULL); }
+
 std::wstring_view View(BSTR text) noexcept { return text ? std::wstring_view(text, SysStringLen(text)) : L""; }
 
 // The system's text for an error code, without its line break.
@@ -42,7 +49,7 @@ HRESULT SaveFailure(std::wstring_view path, DWORD error) noexcept {
             L"Can't save the uploaded file to " + std::wstring(path) + L": " + SystemMessage(error);
         return ReportErrorW(description.c_str(), HRESULT_FROM_WIN32(error), GUID_NULL);
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return SaveOutOfMemory();
     } catch (...) {
         return E_UNEXPECTED;
     }
@@ -124,7 +131,7 @@ HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
         }
         return S_OK;
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return SaveOutOfMemory();
     } catch (...) {
         return E_UNEXPECTED;
     }

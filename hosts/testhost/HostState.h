@@ -24,6 +24,10 @@ struct HostState {
     std::array<HRESULT, kHostStepCount> results{};
     std::array<int, kHostStepCount> calls{};
     std::array<bool, kHostStepCount> nullAnswers{};
+    // One call of the step, by its number among all its calls, that fails
+    // with the result beside it; 0: none.
+    std::array<int, kHostStepCount> failingCall{};
+    std::array<HRESULT, kHostStepCount> failingCallResult{};
 
     LONG liveObjects = 0;
     int binaryReads = 0;
@@ -39,7 +43,7 @@ struct HostState {
     HRESULT Enter(HostStep step) {
         const auto index = static_cast<size_t>(step);
         ++calls[index];
-        return results[index];
+        return calls[index] == failingCall[index] ? failingCallResult[index] : results[index];
     }
     bool NullAnswer(HostStep step) const { return nullAnswers[static_cast<size_t>(step)]; }
 };

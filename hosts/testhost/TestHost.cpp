@@ -38,6 +38,12 @@ void TestHost::SetStepResult(HostStep step, HRESULT result) {
     state_->results[static_cast<size_t>(step)] = result;
 }
 
+void TestHost::FailNthCall(HostStep step, int nth, HRESULT result) {
+    const auto index = static_cast<size_t>(step);
+    state_->failingCall[index] = nth > 0 ? state_->calls[index] + nth : 0;
+    state_->failingCallResult[index] = result;
+}
+
 void TestHost::SetNullAnswer(HostStep step, bool null) {
     state_->nullAnswers[static_cast<size_t>(step)] = null;
 }

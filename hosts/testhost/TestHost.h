@@ -70,6 +70,9 @@ public:
     // call fail and hand out nothing; a success code (S_FALSE) comes back with
     // the normal answer; S_OK restores the default.
     void SetStepResult(HostStep step, HRESULT result);
+    // Makes only the nth call of the step from now on (1: the next) fail with
+    // this code; the others answer as configured. 0 fails none.
+    void FailNthCall(HostStep step, int nth, HRESULT result);
     // Makes the step succeed but hand out a null object, as a faulty host
     // might: QueryScriptingContext, GetRequest and GetServerVariables.
     void SetNullAnswer(HostStep step, bool null = true);

@@ -47,34 +47,12 @@ std::wstring Read(IQORFileInfo2* info, HRESULT (STDMETHODCALLTYPE IQORFileInfo2:
     return std::wstring(text.get() ? text.get() : L"", text.length());
 }
 
-std::string FileBytes(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
-    return bytes;
-}
-
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
-}
-
-size_t FilesIn(const std::wstring& directory) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    size_t count = 0;
-    do count += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    while (FindNextFileW(search, &found));
-    FindClose(search);
-    return count;
 }
 
 using SecondLayer = UploadTest;
@@ -270,6 +248,105 @@ TEST_F(SecondLayer, ChunkedReadingStopsAtAnEarlyEndAndAtALimit) {
     EXPECT_EQ(Post(upload.get(), kUrlEncoded, pairs), QOR_E_TOO_MANY_PARTS);
     EXPECT_LE(host.Calls(HostStep::BinaryRead) - readsBefore, 2);
     TakeErrorInfo();
+}
+
+// With ReadChunkBytes, each host call failing, the k-th BinaryRead failing
+// for every k (with full and with short answers), and a body that ends
+// early (an empty answer mid-body): the call fails with the host's code or
+// the early end's, Form, Files and the temporary files are as before it,
+// only the kept Request is still held, and the next request is served.
+TEST_F(SecondLayer, ChunkedReadingSurvivesEachHostFailure) {
+    const HRESULT code = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x321);
+    const std::string kept = Part("t", "kept") + Part("k", "kept-file", "kept.txt") + kClosing;
+    const struct {
+        std::wstring type;
+        std::string body;
+    } bodies[] = {
+        {std::wstring(kMultipart),
+         Part("t", "text") + Part("f", std::string(150, 'a'), "one.txt") + Part("g", std::string(150, 'b'), "two.txt") +
+             kClosing},
+        {std::wstring(kUrlEncoded), "a=1&b=" + std::string(300, 'x') + "&t=3"},
+    };
+    const LONG chunk = 64;
+    for (const auto& [type, body] : bodies) {
+        // What the kept request and then this body give without a fault.
+        FormView form;
+        std::vector<FileView> files;
+        {
+            auto reference = NewUpload();
+            ASSERT_EQ(Start(reference.get()), S_OK);
+            host.SetTotalBytes(LONG(kept.size()));
+            ASSERT_EQ(Post(reference.get(), kMultipart, kept), S_OK);
+            host.SetTotalBytes(LONG(body.size()));
+            ASSERT_EQ(Post(reference.get(), type, body), S_OK);
+            form = ReadForm(reference.get());
+            files = WithoutTmpPaths(ReadFiles(reference.get()));
+        }
+        struct Fault {
+            std::string what;
+            HostStep step;
+            int nth;            // 0: the body ends after endsAfter bytes instead
+            ULONG shortAnswers;  // the host answers at most this many bytes (0: what is asked)
+            size_t endsAfter;
+        };
+        std::vector<Fault> faults;
+        for (HostStep step : {HostStep::GetServerVariables, HostStep::GetItem, HostStep::GetTotalBytes})
+            faults.push_back({"step " + std::to_string(int(step)), step, 1, 0, 0});
+        for (ULONG shortAnswers : {0UL, 5UL}) {
+            const size_t perRead = shortAnswers ? shortAnswers : chunk;
+            for (size_t k = 1; k <= (body.size() + perRead - 1) / perRead; ++k)
+                faults.push_back({"read " + std::to_string(k) + " short " + std::to_string(shortAnswers),
+                                  HostStep::BinaryRead, int(k), shortAnswers, 0});
+        }
+        // Ends where a chunk ends, and in the middle of one; a multipart
+        // body that keeps its closing delimiter would not miss the rest.
+        for (size_t end = 0; end + kClosing.size() < body.size(); end += chunk / 2)
+            faults.push_back({"ends after " + std::to_string(end), HostStep::BinaryRead, 0, 0, end});
+
+        for (const Fault& fault : faults) {
+            SCOPED_TRACE(std::string(type == kUrlEncoded ? "pairs, " : "parts, ") + fault.what);
+            auto upload = NewUpload();
+            ASSERT_EQ(Start(upload.get()), S_OK);
+            ASSERT_EQ(Second(upload.get())->put_ReadChunkBytes(chunk), S_OK);
+            host.SetReadShape(ReadShape::Stream, fault.shortAnswers);
+            host.SetTotalBytes(LONG(kept.size()));
+            ASSERT_EQ(Post(upload.get(), kMultipart, kept), S_OK);
+            const FormView formBefore = ReadForm(upload.get());
+            const std::vector<FileView> filesBefore = ReadFiles(upload.get());
+            ASSERT_EQ(filesBefore.size(), 1u);
+
+            host.SetContentType(type);
+            host.SetTotalBytes(LONG(body.size()));
+            if (fault.nth) {
+                host.SetBody(body);
+                host.FailNthCall(fault.step, fault.nth, code);
+            } else {
+                host.SetBody(body.substr(0, fault.endsAfter));
+            }
+            EXPECT_EQ(upload->ProcessPostData(), fault.nth ? code : QOR_E_BODY_INCOMPLETE);
+            const std::wstring description = TakeErrorInfo().description;
+            if (fault.nth) {
+                const wchar_t* expected[] = {L"", L"", L"Can't obtain server variables", L"Can't obtain content-type",
+                                             L"Can't obtain total bytes", L"Can't call BinaryRead"};
+                EXPECT_EQ(description, expected[int(fault.step)]);
+            } else {
+                EXPECT_EQ(description, L"The request body ended after " + std::to_wstring(fault.endsAfter) +
+                                           L" of its " + std::to_wstring(body.size()) + L" bytes");
+            }
+            host.FailNthCall(fault.step, 0, S_OK);
+            EXPECT_EQ(ReadForm(upload.get()), formBefore);
+            EXPECT_EQ(ReadFiles(upload.get()), filesBefore);
+            EXPECT_EQ(FileBytes(filesBefore[0].tmpPath), "kept-file");
+            EXPECT_EQ(TempFileCount(), 1u) << "the failed call's files are deleted";
+            EXPECT_EQ(host.LiveObjects(), 1) << "only the kept Request is still held";
+
+            host.SetBody(body);
+            ASSERT_EQ(upload->ProcessPostData(), S_OK);
+            EXPECT_EQ(ReadForm(upload.get()), form);
+            EXPECT_EQ(WithoutTmpPaths(ReadFiles(upload.get())), files);
+            host.SetReadShape(ReadShape::ByteArray);
+        }
+    }
 }
 
 // Text from the client in the page's code page; temporary paths stay the

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 using testhost::HostStep;
 using testhost::kHostStepCount;
@@ -155,6 +156,36 @@ TEST(TestHost, EachStepFailsWithTheChosenCodeAndHandsOutNothing) {
     WalkSteps(host, w);
     EXPECT_EQ(w.request->get_TotalBytes(&w.total), S_FALSE);
     EXPECT_EQ(w.total, 3);
+}
+
+// One numbered call fails; the calls before and after it answer, and a
+// failed stream read takes nothing of the body.
+TEST(TestHost, OnlyTheNthCallOfAStepFails) {
+    const HRESULT code = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x2A0);
+    TestHost host;
+    host.SetBody("abcdef");
+    host.SetReadShape(ReadShape::Stream);
+    Walk w;
+    WalkSteps(host, w);  // the first read takes everything; the stream is at its end
+    host.SetBody("abcdef");
+    host.FailNthCall(HostStep::BinaryRead, 2, code);
+    std::vector<HRESULT> results;
+    std::string read;
+    for (int i = 0; i < 4; ++i) {
+        w.count->vt = VT_I4;
+        w.count->lVal = 2;
+        UniqueVariant data;
+        results.push_back(w.request->BinaryRead(w.count.get(), data.put()));
+        if (data->vt == (VT_ARRAY | VT_UI1)) read += Bytes(data->parray);
+    }
+    EXPECT_EQ(results, (std::vector<HRESULT>{S_OK, code, S_OK, S_OK}));
+    EXPECT_EQ(read, "abcdef");
+    EXPECT_EQ(host.Calls(HostStep::BinaryRead), 5);
+    host.FailNthCall(HostStep::BinaryRead, 1, code);
+    host.FailNthCall(HostStep::BinaryRead, 0, code);  // takes it back
+    host.SetBody("ab");
+    UniqueVariant data;
+    EXPECT_EQ(w.request->BinaryRead(w.count.get(), data.put()), S_OK);
 }
 
 TEST(TestHost, BinaryReadShapes) {

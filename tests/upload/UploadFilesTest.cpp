@@ -54,12 +54,24 @@ bool InTempDirectory(const std::wstring& path) {
                                 static_cast<int>(directory.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Points the runtime's temporary names at a directory that does not exist
-// while it lives, so that no temporary file can be created.
+// Points TMP (of the process and of its C runtime) at a directory that does
+// not exist, or at a file standing in its place, while it lives, so that no
+// temporary file can be created.
 class UnusableTempDirectory {
 public:
-    UnusableTempDirectory() { _wputenv_s(L"TMP", (TempDirectory() + L"\\missing").c_str()); }
-    ~UnusableTempDirectory() { _wputenv_s(L"TMP", TempDirectory().c_str()); }
+    explicit UnusableTempDirectory(bool fileInItsPlace = false)
+        : path_(fileInItsPlace ? TempDirectory() + L"-file" : TempDirectory() + L"\\missing"), file_(fileInItsPlace) {
+        if (file_) CloseHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        _wputenv_s(L"TMP", path_.c_str());
+    }
+    ~UnusableTempDirectory() {
+        _wputenv_s(L"TMP", TempDirectory().c_str());
+        if (file_) DeleteFileW(path_.c_str());
+    }
+
+private:
+    std::wstring path_;
+    bool file_;
 };
 
 const std::string kBinary("\0\x01\xFF\r\n--x\r\n\x80", 11);
@@ -160,6 +172,8 @@ TEST_F(UploadTest, AFileThatCannotBeStoredFailsTheCallAndLeavesNothingBehind) {
     };
     const Case cases[] = {
         {"creation", [] { return std::make_shared<UnusableTempDirectory>(); }, L"File System: Unable to create file"},
+        {"creation where a file stands", [] { return std::make_shared<UnusableTempDirectory>(true); },
+         L"File System: Unable to create file"},
         // The first file's one byte is written, the second file's first block is not.
         {"write", [] { return std::make_shared<WriteRecorder>(1); }, L"File System: Unable to write file"},
     };

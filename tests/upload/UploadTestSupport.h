@@ -81,6 +81,10 @@ ComPtr<IUnknown> Identity(IUnknown* object);
 std::wstring TempDirectory();
 size_t TempFileCount();
 bool FileExists(const std::wstring& path);
+// A file's bytes, or "<missing>" when it cannot be opened.
+std::string FileBytes(const std::wstring& path);
+// Files (not directories) directly in a directory.
+size_t FilesIn(const std::wstring& directory);
 
 // Every test: objects it made are gone at its end, the module lock count is
 // back, and the host holds no live object.
