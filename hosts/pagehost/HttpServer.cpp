@@ -102,7 +102,8 @@ Received ReceiveHead(SOCKET client, std::string& buffer, size_t& headEnd) {
         if (n <= 0) return Received::Stopped;  // closed or timed out before a whole head
         buffer.append(chunk, static_cast<size_t>(n));
     }
-    return Received::Complete;
+    // A head may arrive whole in the same receive that passes the limit.
+    return headEnd > kMaxHeadBytes ? Received::TooLarge : Received::Complete;
 }
 
 // The body's length from the head; a body needs a Content-Length within the
