@@ -1,5 +1,6 @@
 #include "hosts/pagehost/HttpServer.h"
 
+#include "hosts/pagehost/Diagnostics.h"
 #include "hosts/pagehost/Text.h"
 
 #include "com/Failure.h"
@@ -17,7 +18,10 @@ namespace pagehost {
 
 namespace {
 
-constexpr DWORD kSocketTimeoutMs = 60'000;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr DWORD kSendTimeoutMs = 60'000;
 
 bool SendAll(SOCKET s, const char* data, size_t size) {
     while (size > 0) {
@@ -62,6 +66,8 @@ void CloseGently(SOCKET s) {
     while (std::chrono::steady_clock::now() < deadline && recv(s, sink, sizeof sink, 0) > 0) {}
 }
 
+constexpr std::string_view kStatsPath = "/_pagehost/stats";
+
 bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
 }
@@ -78,9 +84,12 @@ void Log(const std::string& line) {
     std::fflush(stderr);
 }
 
-void SetSocketTimeouts(SOCKET s) {
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&kSocketTimeoutMs), sizeof kSocketTimeoutMs);
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&kSocketTimeoutMs), sizeof kSocketTimeoutMs);
+// Receives wait through select (ReceiveWithin); the receive timeout only
+// backs that up.
+void SetSocketTimeouts(SOCKET s, milliseconds readTimeout) {
+    const DWORD receiveMs = static_cast<DWORD>(readTimeout.count());
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveMs), sizeof receiveMs);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&kSendTimeoutMs), sizeof kSendTimeoutMs);
 }
 
 // The port the connection came in on, as the page's SERVER_PORT.
@@ -90,19 +99,40 @@ int LocalPort(SOCKET s, int fallback) {
     return getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) == 0 ? ntohs(local.sin_port) : fallback;
 }
 
-enum class Received { Complete, TooLarge, Stopped };
+enum class Received { Complete, TooLarge, Closed, TimedOut };
 
-// Reads until the blank line that ends the head; `buffer` keeps what came
-// after it, the start of the body.
-Received ReceiveHead(SOCKET client, std::string& buffer, size_t& headEnd) {
+// One recv that waits at most `wait` for data. On Complete, `n` bytes are in
+// `chunk`; Closed when the client closed or the connection failed.
+Received ReceiveWithin(SOCKET client, char* chunk, int size, milliseconds wait, int& n) {
+    const long long ms = std::max<long long>(wait.count(), 0);
+    timeval limit{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000 * 1000)};
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(client, &readable);
+    const int ready = select(0, &readable, nullptr, nullptr, &limit);
+    if (ready == 0) return Received::TimedOut;
+    n = ready > 0 ? recv(client, chunk, size, 0) : SOCKET_ERROR;
+    if (n > 0) return Received::Complete;
+    return n == SOCKET_ERROR && WSAGetLastError() == WSAETIMEDOUT ? Received::TimedOut : Received::Closed;
+}
+
+// Reads until the blank line that ends the head, all of it within
+// `timeout`, so that a client dribbling bytes cannot hold the connection;
+// `buffer` keeps what came after the head, the start of the body.
+Received ReceiveHead(SOCKET client, milliseconds timeout, std::string& buffer, size_t& headEnd) {
+    const auto deadline = Clock::now() + timeout;
     char chunk[65536];
     while ((headEnd = FindHeadEnd(buffer)) == 0) {
         if (buffer.size() > kMaxHeadBytes) return Received::TooLarge;
-        const int n = recv(client, chunk, sizeof chunk, 0);
-        if (n <= 0) return Received::Stopped;  // closed or timed out before a whole head
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        int n = 0;
+        if (left.count() <= 0) return Received::TimedOut;
+        if (const Received got = ReceiveWithin(client, chunk, sizeof chunk, left, n); got != Received::Complete)
+            return got;
         buffer.append(chunk, static_cast<size_t>(n));
     }
-    return Received::Complete;
+    // A head may arrive whole in the same receive that passes the limit.
+    return headEnd > kMaxHeadBytes ? Received::TooLarge : Received::Complete;
 }
 
 // The body's length from the head; a body needs a Content-Length within the
@@ -145,13 +175,15 @@ bool ReserveBody(std::string& body, uint64_t length) {
     }
 }
 
-// Reads the body until it has `length` bytes.
-Received ReceiveBody(SOCKET client, uint64_t length, std::string& body) {
+// Reads the body until it has `length` bytes, waiting at most `timeout`
+// for each piece: a slow client may take as long as it keeps sending.
+Received ReceiveBody(SOCKET client, uint64_t length, milliseconds timeout, std::string& body) {
     char chunk[65536];
     while (body.size() < length) {
         const size_t want = std::min<size_t>(sizeof chunk, static_cast<size_t>(length) - body.size());
-        const int n = recv(client, chunk, static_cast<int>(want), 0);
-        if (n <= 0) return Received::Stopped;
+        int n = 0;
+        if (const Received got = ReceiveWithin(client, chunk, static_cast<int>(want), timeout, n); got != Received::Complete)
+            return got;
         body.append(chunk, static_cast<size_t>(n));
     }
     return Received::Complete;
@@ -167,10 +199,12 @@ std::string ElapsedMs(std::chrono::steady_clock::time_point started) {
 struct Exchange {
     SOCKET client;
     PageRequest& request;
+    std::atomic<uint64_t>& answered;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
     // Sends the answer (closing gently after an early one) and logs the exchange.
     void Answer(const HttpResponse& response, bool early) {
+        ++answered;
         SendResponse(client, response);
         if (early) CloseGently(client);
         const HttpRequestHead& head = request.head;
@@ -310,11 +344,16 @@ void HttpServer::EndConnection(SOCKET client) {
 }
 
 void HttpServer::Serve(SOCKET client, std::string remote) {
-    SetSocketTimeouts(client);
+    const milliseconds timeout = std::chrono::seconds(options_.readTimeoutSeconds);
+    SetSocketTimeouts(client, timeout);
     std::string buffer;
     size_t headEnd = 0;
-    switch (ReceiveHead(client, buffer, headEnd)) {
-    case Received::Stopped:
+    switch (ReceiveHead(client, timeout, buffer, headEnd)) {
+    case Received::Closed:
+        return;
+    case Received::TimedOut:
+        Log(remote + ": no whole request head within " + std::to_string(options_.readTimeoutSeconds) + " s (" +
+            std::to_string(buffer.size()) + " bytes came); connection closed");
         return;
     case Received::TooLarge:
         SendResponse(client, StatusPage("431 Request Header Fields Too Large", "The request head is too large."));
@@ -327,7 +366,7 @@ void HttpServer::Serve(SOCKET client, std::string remote) {
     request.remoteAddress = std::move(remote);
     request.serverPort = LocalPort(client, options_.port);
     request.siteRoot = options_.siteRoot;
-    Exchange exchange{client, request};
+    Exchange exchange{client, request, requests_};
     if (!ParseRequestHead(std::string_view(buffer).substr(0, headEnd), request.head))
         return exchange.Answer(StatusPage("400 Bad Request", "The request is malformed."), true);
     uint64_t length = 0;
@@ -339,9 +378,12 @@ void HttpServer::Serve(SOCKET client, std::string remote) {
     // What came after the head starts the body; the head's memory goes back before the rest arrives.
     request.body.assign(buffer, headEnd, std::min<size_t>(buffer.size() - headEnd, static_cast<size_t>(length)));
     buffer = std::string();
-    if (ReceiveBody(client, length, request.body) == Received::Stopped) {
+    if (const Received got = ReceiveBody(client, length, timeout, request.body); got != Received::Complete) {
+        const std::string how = got == Received::TimedOut
+                                    ? "then nothing for " + std::to_string(options_.readTimeoutSeconds) + " s; connection closed"
+                                    : "stopped";
         Log(request.head.method + " " + request.head.target + ": the client sent " + std::to_string(request.body.size()) +
-            " of " + std::to_string(length) + " bytes and stopped");
+            " of " + std::to_string(length) + " bytes and " + how);
         return;
     }
     exchange.Answer(Handle(request), false);
@@ -350,6 +392,7 @@ void HttpServer::Serve(SOCKET client, std::string remote) {
 HttpResponse HttpServer::Handle(PageRequest& request) {
     const HttpRequestHead& head = request.head;
     const bool isHead = head.method == "HEAD";
+    if (options_.diagnostics && head.method == "GET" && head.path == kStatsPath) return Stats();
     if (head.method != "GET" && !isHead && head.method != "POST")
         return StatusPage("405 Method Not Allowed", "Only GET, HEAD and POST are served.");
     const auto relative = SiteRelativePath(head.path);
@@ -380,6 +423,20 @@ HttpResponse HttpServer::Handle(PageRequest& request) {
         response.contentType = std::string(ContentTypeForPath(urlPath));
     }
     response.headOnly = isHead;
+    return response;
+}
+
+// The host's own counters; the connection asking is not counted, nor (not
+// yet answered) its request.
+HttpResponse HttpServer::Stats() {
+    int others = 0;
+    {
+        std::lock_guard lock(mutex_);
+        others = connections_ - 1;
+    }
+    HttpResponse response;
+    response.contentType = "application/json";
+    response.body = DiagnosticsJson(ReadProcessCounters(), others, requests_.load());
     return response;
 }
 

@@ -23,6 +23,10 @@ struct ServerOptions {
     uint64_t maxBodyBytes = 64ull << 20;       // larger bodies are answered 413
     int workers = 3;
     int maxConnections = 64;
+    // How long the host waits for more of a request before it closes the
+    // connection: each wait for body bytes, and the whole head.
+    int readTimeoutSeconds = 60;
+    bool diagnostics = false;                  // answer GET /_pagehost/stats
     std::wstring portFile;                     // where to write the bound port, if set
 };
 
@@ -51,6 +55,7 @@ private:
     // Reads one request from the connection and answers it.
     void Serve(SOCKET client, std::string remote);
     HttpResponse Handle(PageRequest& request);
+    HttpResponse Stats();
     HttpResponse RunPage(PageRequest& request);
     ScriptError RunOnWorker(const CompiledPage& compiled, const std::shared_ptr<PageState>& state);
 
@@ -61,6 +66,7 @@ private:
     std::mutex mutex_;
     std::condition_variable idle_;
     int connections_ = 0;
+    std::atomic<uint64_t> requests_{0};  // requests answered
 };
 
 }  // namespace pagehost

@@ -3,9 +3,14 @@
 // curl can post to a page that uses the upload component.
 //
 //   pagehost [--port N] [--site DIR] [--max-body BYTES] [--workers N]
-//            [--temp DIR] [--port-file FILE]
+//            [--temp DIR] [--port-file FILE] [--read-timeout SECONDS]
+//            [--diagnostics]
 //
 // --port 0 picks a free port; --port-file receives the port once listening.
+// --read-timeout bounds the whole request head and each wait for body bytes
+// (default 60 s); a connection that stalls longer is closed.
+// --diagnostics answers GET /_pagehost/stats with the host's memory, handle,
+// connection and request counts as JSON.
 // --temp sets TMP (and TEMP) for this process, where components put their
 // temporary files.
 #include "hosts/pagehost/HttpServer.h"
@@ -37,7 +42,8 @@ std::wstring FullPath(const std::wstring& path) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: pagehost [--port N] [--site DIR] [--max-body BYTES] [--workers N] [--temp DIR] [--port-file FILE]\n");
+                 "usage: pagehost [--port N] [--site DIR] [--max-body BYTES] [--workers N] [--temp DIR] [--port-file FILE]\n"
+                 "                [--read-timeout SECONDS] [--diagnostics]\n");
     return 2;
 }
 
@@ -48,6 +54,10 @@ int wmain(int argc, wchar_t** argv) {
     options.siteRoot = L".";
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
+        if (arg == L"--diagnostics") {
+            options.diagnostics = true;
+            continue;
+        }
         if (i + 1 >= argc) return Usage();
         const std::wstring value = argv[++i];
         wchar_t* end = nullptr;
@@ -65,6 +75,10 @@ int wmain(int argc, wchar_t** argv) {
             const long workers = std::wcstol(value.c_str(), &end, 10);
             if (*end || workers < 1 || workers > 16) return Usage();
             options.workers = static_cast<int>(workers);
+        } else if (arg == L"--read-timeout") {
+            const long seconds = std::wcstol(value.c_str(), &end, 10);
+            if (*end || seconds < 1 || seconds > 86400) return Usage();
+            options.readTimeoutSeconds = static_cast<int>(seconds);
         } else if (arg == L"--temp") {
             const std::wstring temp = FullPath(value);
             SetEnvironmentVariableW(L"TMP", temp.c_str());

@@ -100,6 +100,13 @@ expect_has "over the limit" "$answer" "HTTP/1.1 413"
 expect_lacks "no 100 Continue for a refused body" "$answer" "100 Continue"
 answer=$(raw 'GARBAGE\r\n\r\n')
 expect_has "malformed request" "$answer" "HTTP/1.1 400"
+# Over 64 KiB of head, whole (it may arrive in the same read that passes the
+# limit) or unfinished.
+pad=$(head -c 70000 /dev/zero | tr '\0' a)
+answer=$(raw "GET /basics.asp HTTP/1.1\r\nX-Pad: $pad\r\n\r\n")
+expect_has "whole head over 64 KiB" "$answer" "HTTP/1.1 431"
+answer=$(raw "GET /basics.asp HTTP/1.1\r\nX-Pad: $pad")
+expect_has "unfinished head over 64 KiB" "$answer" "HTTP/1.1 431"
 expect_eq "static file takes no POST" 405 "$(status_of "$(fetch -d x=1 "$BASE/style.css")")"
 
 finish
