@@ -9,13 +9,14 @@ namespace pagehost {
 struct ProcessCounters {
     uint64_t workingSetBytes = 0;
     uint64_t privateBytes = 0;  // committed memory that is the process's own
+    uint64_t heapBytes = 0;     // what the heaps hold in use
     uint64_t handles = 0;
 };
 
 // This process's counters now; a counter the system cannot give stays 0.
 ProcessCounters ReadProcessCounters();
 
-// {"workingSetBytes":..,"privateBytes":..,"handles":..,"connections":..,"requests":..}
+// {"workingSetBytes":..,"privateBytes":..,"heapBytes":..,"handles":..,"connections":..,"requests":..}
 std::string DiagnosticsJson(const ProcessCounters& counters, int connections, uint64_t requests);
 
 }  // namespace pagehost
