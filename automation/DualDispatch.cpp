@@ -107,6 +107,10 @@ HRESULT DispatchInvoke(DispatchTypeInfoSlot& slot, REFIID iid, IUnknown* self, D
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     DispatchTypeInfo* entry = nullptr;
     RETURN_IF_FAILED(Entry(slot, iid, lcid, &entry));
+    // A failed member is described from the thread's error information:
+    // start without any, so that a failure that brings none of its own (out
+    // of memory in a getter) is not described by an earlier, unread one.
+    SetErrorInfo(0, nullptr);
     HRESULT hr = entry->typeInfo->Invoke(self, id, flags, params, result, exception, argError);
     // Some script engines call property getters as plain methods; serve them
     // as the getters they are.

@@ -194,6 +194,25 @@ TEST_F(UploadTest, FileInfoOutOfMemoryIsReportedAndChangesNothing) {
         EXPECT_GE(failures, 1) << "the copy handed out allocates";
     }
 
+    // By name, as a script reads them: a failure that brings no description
+    // of its own must not pass off the thread's earlier one as its own.
+    for (const wchar_t* name : {L"FileName", L"ContentType"}) {
+        for (long n = 1;; ++n) {
+            ASSERT_LT(n, 100);
+            InstallErrorInfo(L"earlier failure");
+            PlanAllocationFailure(n);
+            const NamedCall call = CallByName(info.get(), name, DISPATCH_PROPERTYGET);
+            const bool struck = PlannedAllocationFailed();
+            PlanAllocationFailure(0);
+            SetErrorInfo(0, nullptr);
+            if (!struck) {
+                ASSERT_EQ(call.hr, S_OK) << testing::PrintToString(std::wstring(name));
+                break;
+            }
+            EXPECT_NE(call.description, L"earlier failure") << testing::PrintToString(std::wstring(name)) << " " << n;
+        }
+    }
+
     const std::wstring out = TempDirectory() + L"\\saved";
     ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
     const UniqueBstr target(SysAllocString((out + L"\\copy.bin").c_str()));
