@@ -278,7 +278,7 @@ HRESULT RequestObject::ScriptItem(const Invocation& call) {
 }
 
 // The dictionary, or with an argument its item.
-HRESULT RequestObject::DictionaryMember(const Invocation& call, HRESULT (RequestObject::*get)(IRequestDictionary**)) {
+HRESULT RequestObject::DictionaryMember(const Invocation& call, HRESULT (WINAPI RequestObject::*get)(IRequestDictionary**)) {
     if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
     ComPtr<IRequestDictionary> dict;
     RETURN_IF_FAILED((this->*get)(dict.put()));

@@ -65,7 +65,7 @@ private:
     HRESULT ScriptServerVariables(const Invocation& call);
     HRESULT ScriptTotalBytes(const Invocation& call);
     HRESULT ScriptBinaryRead(const Invocation& call);
-    HRESULT DictionaryMember(const Invocation& call, HRESULT (RequestObject::*get)(IRequestDictionary**));
+    HRESULT DictionaryMember(const Invocation& call, HRESULT (WINAPI RequestObject::*get)(IRequestDictionary**));
 
     NameValuePairs ServerVariables() const;
     NameValuePairs QueryPairs() const;
