@@ -15,6 +15,8 @@
 // temporary files.
 #include "hosts/pagehost/HttpServer.h"
 
+#include "hosts/HostFiles.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -30,14 +32,6 @@ pagehost::HttpServer* g_server = nullptr;
 BOOL WINAPI OnConsoleControl(DWORD) {
     if (g_server) g_server->Stop();
     return TRUE;
-}
-
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t buffer[MAX_PATH * 4];
-    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(buffer)), buffer, nullptr);
-    std::wstring full = (n > 0 && n < std::size(buffer)) ? std::wstring(buffer, n) : path;
-    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
-    return full;
 }
 
 int Usage() {
@@ -80,12 +74,7 @@ int wmain(int argc, wchar_t** argv) {
             if (*end || seconds < 1 || seconds > 86400) return Usage();
             options.readTimeoutSeconds = static_cast<int>(seconds);
         } else if (arg == L"--temp") {
-            const std::wstring temp = FullPath(value);
-            SetEnvironmentVariableW(L"TMP", temp.c_str());
-            SetEnvironmentVariableW(L"TEMP", temp.c_str());
-            // The C runtime keeps its own copy of the environment for _tempnam.
-            _wputenv((L"TMP=" + temp).c_str());
-            _wputenv((L"TEMP=" + temp).c_str());
+            SetTemporaryDirectory(FullPath(value));
         } else if (arg == L"--port-file") {
             options.portFile = value;
         } else {

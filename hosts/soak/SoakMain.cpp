@@ -85,14 +85,6 @@ std::wstring LastSegment(const std::wstring& path) {
     return name == L"." || name == L".." ? std::wstring() : name;
 }
 
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH * 4];
-    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
-    std::wstring result = n > 0 && n < std::size(full) ? std::wstring(full, n) : path;
-    while (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/')) result.pop_back();
-    return result;
-}
-
 // --- the corpora --------------------------------------------------------
 
 void LoadCorpus(const std::wstring& dir, bool multipart, std::vector<soak::CorpusEntry>& corpus) {
@@ -409,14 +401,9 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     try {
-        // The component puts its temporary files where TMP says, as the C
-        // runtime's copy of the environment has it.
         CreateDirectoryW(options.temp.c_str(), nullptr);
         options.temp = FullPath(options.temp);
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            SetEnvironmentVariableW(name, options.temp.c_str());
-            _wputenv((std::wstring(name) + L"=" + options.temp).c_str());
-        }
+        SetTemporaryDirectory(options.temp);
         std::vector<soak::CorpusEntry> corpus;
         for (const std::wstring& dir : options.multipartCorpora) LoadCorpus(dir, true, corpus);
         for (const std::wstring& dir : options.urlEncodedCorpora) LoadCorpus(dir, false, corpus);

@@ -2,6 +2,7 @@
 // files that live exactly as long as the upload object, and what a file that
 // cannot be stored does to the call.
 #include "tests/upload/UploadTestSupport.h"
+#include "hosts/HostFiles.h"
 
 #include "tests/FileSeams.h"
 #include "upload/AlarmReport.h"
@@ -37,14 +38,8 @@ std::string MultipartBody(const std::string& boundary, std::initializer_list<Par
 std::wstring MultipartType(const std::wstring& boundary) { return L"multipart/form-data; boundary=" + boundary; }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE) << "cannot open the temporary file";
-    if (file == INVALID_HANDLE_VALUE) return {};
     std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
+    EXPECT_HRESULT_SUCCEEDED(ReadWholeFile(path, bytes)) << "cannot open the temporary file";
     return bytes;
 }
 

@@ -4,6 +4,7 @@
 #include "automation/DualDispatch.h"
 #include "com/Module.h"
 #include "tests/TargetSystem.h"
+#include "hosts/HostFiles.h"
 
 #include <stdlib.h>
 
@@ -286,13 +287,7 @@ size_t TempFileCount() {
 
 std::string FileBytes(const std::wstring& path) {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
-    return bytes;
+    return SUCCEEDED(ReadWholeFile(path, bytes)) ? bytes : "<missing>";
 }
 
 size_t FilesIn(const std::wstring& directory) {
