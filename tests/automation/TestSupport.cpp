@@ -5,8 +5,10 @@
 #include "automation/VariantOps.h"
 #include "uploadLib.h"
 #include "tests/TargetSystem.h"
+#include "tests/HiddenRegistryKey.h"
 
 #include <cstdlib>
+#include <memory>
 
 namespace qor::test {
 namespace {
@@ -20,9 +22,17 @@ public:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         // A run that checks the unregistered case must not find a library
-        // left behind by an interrupted run.
+        // left behind by an interrupted run, nor the other architecture's
+        // registration of it, which the platform would fall back to.
         UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind);
-        if (unregisteredRun) return;
+        if (unregisteredRun) {
+            LPOLESTR libid = nullptr;
+            ASSERT_HRESULT_SUCCEEDED(StringFromCLSID(LIBID_uploadLib, &libid));
+            otherPlatform_ = std::make_unique<HiddenRegistryKey>(
+                std::wstring(L"TypeLib\\") + libid + L"\\2.0\\0\\" + kOtherPlatform, 0);
+            CoTaskMemFree(libid);
+            return;
+        }
         wchar_t path[MAX_PATH];
         ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
         ComPtr<ITypeLib> library;
@@ -33,8 +43,12 @@ public:
         if (!unregisteredRun) {
             EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind));
         }
+        otherPlatform_.reset();
         CoUninitialize();
     }
+
+private:
+    std::unique_ptr<HiddenRegistryKey> otherPlatform_;
 };
 
 UniqueVariant Text8(const char* text) { return BstrVariant(ToAutomationString(text)); }

@@ -6,14 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "com/ComHolders.h"
+#include "tests/HiddenRegistryKey.h"
 #include "uploadLib.h"
 
 using namespace qor;
+using namespace qor::test;
 
 namespace {
 
@@ -184,51 +186,6 @@ public:
         RegCloseKey(key);
         return count;
     }
-    static void Delete(const std::wstring& path, REGSAM view) {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
-        RegDeleteTreeW(key, nullptr);
-        RegCloseKey(key);
-        RegDeleteKeyExW(HKEY_CLASSES_ROOT, path.c_str(), view, 0);
-    }
-};
-
-// A key and everything below it, kept so that a test can put it back.
-struct SavedKey {
-    bool existed = false;
-    std::vector<std::tuple<std::wstring, DWORD, std::vector<BYTE>>> values;
-    std::vector<std::pair<std::wstring, SavedKey>> subkeys;
-
-    static SavedKey Of(HKEY parent, const std::wstring& path, REGSAM view) {
-        SavedKey saved;
-        HKEY key;
-        if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return saved;
-        saved.existed = true;
-        wchar_t name[16384];
-        BYTE data[4096];
-        for (DWORD i = 0;; ++i) {
-            DWORD length = 16384, type = 0, bytes = sizeof(data);
-            if (RegEnumValueW(key, i, name, &length, nullptr, &type, data, &bytes) != ERROR_SUCCESS) break;
-            saved.values.emplace_back(name, type, std::vector<BYTE>(data, data + bytes));
-        }
-        for (DWORD i = 0;; ++i) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            saved.subkeys.emplace_back(name, Of(key, name, view));
-        }
-        RegCloseKey(key);
-        return saved;
-    }
-    void WriteTo(HKEY parent, const std::wstring& path, REGSAM view) const {
-        HKEY key;
-        if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
-            ERROR_SUCCESS)
-            return;
-        for (const auto& [name, type, data] : values)
-            RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
-        for (const auto& [name, subkey] : subkeys) subkey.WriteTo(key, name, view);
-        RegCloseKey(key);
-    }
 };
 
 // The other architecture's build, as it registers itself: its class in its
@@ -241,8 +198,7 @@ struct OtherBuildEntry {
     std::wstring data;
 };
 
-constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-const wchar_t* const kOtherPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
+constexpr REGSAM kOtherView = kOtherRegistryView;
 const IID* const kInterfaces[] = {&IID_IQORUpload, &IID_IQORVariantDictionary, &IID_IQORVariantCollection,
                                   &IID_IQORFileInfo, &IID_IQORUpload2, &IID_IQORFileInfo2};
 
@@ -276,28 +232,18 @@ class RegistrationTest : public DllTest {
 protected:
     void SetUp() override {
         DllTest::SetUp();
-        for (const auto& [view, path] : Keys()) {
-            saved_.push_back(SavedKey::Of(HKEY_CLASSES_ROOT, path, view));
-            RegistryView::Delete(path, view);
-        }
-    }
-    void TearDown() override {
-        const auto keys = Keys();
-        for (size_t i = 0; i < keys.size(); ++i) {
-            RegistryView::Delete(keys[i].second, keys[i].first);
-            if (saved_[i].existed) saved_[i].WriteTo(HKEY_CLASSES_ROOT, keys[i].second, keys[i].first);
-        }
-        DllTest::TearDown();
-    }
-    static std::vector<std::pair<REGSAM, std::wstring>> Keys() {
         std::vector<std::pair<REGSAM, std::wstring>> keys = {
             {kOtherView, L"CLSID\\" + Braced(CLSID_CQORUpload)}, {0, L"TypeLib\\" + Braced(LIBID_uploadLib)},
             {0, L"Tandervale.QORUpload"}, {0, L"Tandervale.QORUpload.2"},
             {0, L"AppID\\{967F032F-6203-49E8-9847-6920FB65351E}"}, {0, L"AppID\\qorupload.DLL"}};
         for (const IID* iid : kInterfaces) keys.push_back({kOtherView, L"Interface\\" + Braced(*iid)});
-        return keys;
+        for (const auto& [view, path] : keys) hidden_.push_back(std::make_unique<HiddenRegistryKey>(path, view));
     }
-    std::vector<SavedKey> saved_;
+    void TearDown() override {
+        while (!hidden_.empty()) hidden_.pop_back();
+        DllTest::TearDown();
+    }
+    std::vector<std::unique_ptr<HiddenRegistryKey>> hidden_;
 };
 
 TEST_F(RegistrationTest, RegistersOnceAndUnregistersExactlyItsOwnEntries) {
@@ -374,8 +320,8 @@ TEST_F(RegistrationTest, EachBuildLeavesTheOtherBuildsRegistrationWhole) {
 
     // The other build unregistered first: this one is the last, and takes
     // the shared keys with it, in both views.
-    RegistryView::Delete(L"CLSID\\" + Braced(CLSID_CQORUpload), kOtherView);
-    RegistryView::Delete(L"TypeLib\\" + Braced(LIBID_uploadLib) + L"\\2.0\\0\\" + kOtherPlatform, 0);
+    DeleteRegistryTree(L"CLSID\\" + Braced(CLSID_CQORUpload), kOtherView);
+    DeleteRegistryTree(L"TypeLib\\" + Braced(LIBID_uploadLib) + L"\\2.0\\0\\" + kOtherPlatform, 0);
     ASSERT_EQ(unregister_(), S_OK);
     for (const OtherBuildEntry& row : other)
         EXPECT_EQ(RegistryView::Value(row.path, row.name, row.view), L"<missing>")

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/HiddenRegistryKey.h"
+
 #include <string>
 
 using namespace qor;
@@ -79,6 +81,17 @@ protected:
         SetErrorInfo(0, nullptr);
         CoUninitialize();
     }
+
+    // The other architecture's ProgID of the class, which Wine falls back to
+    // where this view has none, is out of the way for each test.
+    std::wstring ProgIdKey() {
+        LPOLESTR clsid = nullptr;
+        StringFromCLSID(CLSID_CQORUpload, &clsid);
+        std::wstring key = std::wstring(L"CLSID\\") + clsid + L"\\ProgID";
+        CoTaskMemFree(clsid);
+        return key;
+    }
+    qor::test::HiddenRegistryKey otherProgId_{ProgIdKey(), qor::test::kOtherRegistryView};
 };
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include "com/Module.h"
 #include "tests/TargetSystem.h"
 #include "hosts/HostFiles.h"
+#include "tests/HiddenRegistryKey.h"
 
 #include <stdlib.h>
 
 #include <algorithm>
+#include <memory>
 
 #include <vector>
 
@@ -50,6 +52,7 @@ public:
                                   &bytes) == ERROR_SUCCESS;
         savedProgId_ = value;
         RegDeleteKeyW(HKEY_CLASSES_ROOT, progIdKey_.c_str());
+        otherProgId_ = std::make_unique<qor::test::HiddenRegistryKey>(progIdKey_, qor::test::kOtherRegistryView);
         LPOLESTR progId = nullptr;
         ASSERT_FALSE(SUCCEEDED(ProgIDFromCLSID(CLSID_CQORUpload, &progId))) << "the class still has a ProgID";
 
@@ -64,6 +67,7 @@ public:
     void TearDown() override {
         qor::ReleaseDispatchTypeInfo();
         EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_uploadLib, 2, 0, 0, kBuildSysKind));
+        otherProgId_.reset();
         if (hadProgId_) {
             const auto bytes = static_cast<DWORD>((savedProgId_.size() + 1) * sizeof(wchar_t));
             RegSetKeyValueW(HKEY_CLASSES_ROOT, progIdKey_.c_str(), nullptr, REG_SZ, savedProgId_.c_str(), bytes);
@@ -86,6 +90,8 @@ public:
 private:
     std::wstring progIdKey_, savedProgId_;
     bool hadProgId_ = false;
+    // The other architecture's ProgID of the class, which Wine would fall back to.
+    std::unique_ptr<qor::test::HiddenRegistryKey> otherProgId_;
 };
 
 UniqueVariant Make(VARTYPE type) {
