@@ -7,15 +7,29 @@ WINESERVER=/usr/lib/wine/wineserver
 
 # The 32-bit Wine (wine32:i386) runs 32-bit programs in the same prefix. Its
 # loader is a 32-bit Linux program: installed is not enough, the kernel must run
-# it too (a kernel without 32-bit emulation answers "Exec format error").
+# it too (a kernel without 32-bit emulation answers "Exec format error"). Where
+# it cannot run, scripts/setup tries Wine's WoW64 mode instead (a tree made by
+# install-wine-wow64, QOR_WOW64_TREE); QOR_WINE32=wow64 asks for that mode on
+# any machine. The file wine32-wow64 says that the tree is in use, and why.
+QOR_WOW64_TREE=$QOR_BUILD/wine-wow64
+wine32_loader() {
+  if [ -f "$QOR_BUILD/wine32-wow64" ]; then echo "$QOR_WOW64_TREE/wine32"; else echo /usr/lib/wine/wine; fi
+}
 wine32_available() { [ -z "$(wine32_unavailable_reason)" ]; }
 wine32_unavailable_reason() {
+  if [ -f "$QOR_BUILD/wine32-wow64" ]; then
+    [ -x "$QOR_WOW64_TREE/wine32" ] || echo "Wine's WoW64 tree $QOR_WOW64_TREE is missing (run scripts/setup)"
+    return
+  fi
+  local tried=""
+  [ ! -s "$QOR_BUILD/wine32-wow64-failed" ] ||
+    tried="; Wine's WoW64 mode was tried too: $(tail -1 "$QOR_BUILD/wine32-wow64-failed")"
   if [ -f "$QOR_BUILD/wine32-unavailable" ]; then
-    echo "the 32-bit Wine (wine32:i386) could not be installed: $(tail -1 "$QOR_BUILD/wine32-unavailable")"
+    echo "the 32-bit Wine (wine32:i386) could not be installed: $(tail -1 "$QOR_BUILD/wine32-unavailable")$tried"
   elif [ ! -x /usr/lib/wine/wine ]; then
-    echo "the 32-bit Wine (wine32:i386) is not installed"
+    echo "the 32-bit Wine (wine32:i386) is not installed$tried"
   elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "this kernel does not run 32-bit programs ($( (/usr/lib/wine/wine --version 2>&1 || true) | tail -1 | sed 's/^.*: //'); 32-bit emulation is off, e.g. booted without ia32_emulation=on)"
+    echo "this kernel does not run 32-bit programs ($( (/usr/lib/wine/wine --version 2>&1 || true) | tail -1 | sed 's/^.*: //'); 32-bit emulation is off, e.g. booted without ia32_emulation=on)$tried"
   fi
 }
 
@@ -25,7 +39,7 @@ use_arch() {
   QOR_ARCH=$1
   case $QOR_ARCH in
     x64) QOR_ARCH_TREE=windows; WINE=/usr/lib/wine/wine64 ;;
-    x86) QOR_ARCH_TREE=windows-x86; WINE=/usr/lib/wine/wine ;;
+    x86) QOR_ARCH_TREE=windows-x86; WINE=$(wine32_loader) ;;
     *) echo "unknown architecture $QOR_ARCH" >&2; return 2 ;;
   esac
   QOR_ARCH_BUILD=$QOR_BUILD/$QOR_ARCH_TREE
