@@ -61,8 +61,12 @@ HRESULT RegisterTypeLibrary(const std::wstring& modulePath) {
 constexpr REGSAM kOwnView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
-HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(error); }
+// A key or value that is already gone is no failure of a removal.
+HRESULT FromWin32(LONG error) {
+    return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(error);
+}
 
+// Whether a view of the registry names a server for the class.
 bool ClassRegisteredIn(REGSAM view) {
     const std::wstring path = L"CLSID\\" + GuidText(CLSID_CQORUpload) + L"\\InprocServer32";
     UniqueRegKey key;
@@ -113,9 +117,7 @@ HRESULT RemovePlatformEntry(const TLIBATTR& lib) {
     RETURN_IF_FAILED(FromWin32(RegDeleteTreeW(library.get(), version)));
     if (OtherSubkeys(library.get(), {}) != 0) return S_OK;
     library.reset();
-    UniqueRegKey libraries;
-    RETURN_IF_FAILED(FromWin32(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"TypeLib", 0, KEY_READ | KEY_WRITE, libraries.put())));
-    return FromWin32(RegDeleteKeyW(libraries.get(), GuidText(lib.guid).c_str()));
+    return FromWin32(RegDeleteKeyW(HKEY_CLASSES_ROOT, libraryPath.c_str()));
 }
 
 // Removes HKCR\Interface\{iid} of each interface of the library, in one view,
