@@ -15,7 +15,7 @@
 
 namespace qor {
 
-class CQORFileInfo final : public DualDispatch<IQORFileInfo2>, private ComObject {
+class CQORFileInfo final : public DualDispatch<IQORFileInfo2, IQORFileInfo>, private ComObject {
 public:
     // Takes ownership of the strings; raises on failure. filesLife is alive
     // exactly as long as the temporary file is kept: SaveAs refuses once it

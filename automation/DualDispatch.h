@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <initializer_list>
+#include <type_traits>
 
 namespace qor {
 
@@ -25,9 +26,16 @@ HRESULT DispatchInvoke(DispatchTypeInfoSlot& slot, REFIID iid, IUnknown* self, D
 // object can call any more.
 void ReleaseDispatchTypeInfo() noexcept;
 
-// Base of an implementation class of the dual interface I.
-template <typename I>
+// Base of an implementation class of the dual interface I. Names are looked
+// up and calls dispatched through I's description, so every member of I is
+// reachable by name; GetTypeInfo hands out Described's, the interface the
+// object has always shown. An object that gained members through a derived
+// interface keeps the old one there, so a page's TypeName still answers the
+// old name.
+template <typename I, typename Described = I>
 class DualDispatch : public I {
+    static_assert(std::is_base_of_v<Described, I>, "the described interface is I or one of its bases");
+
 public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -36,7 +44,7 @@ public:
     }
     // There is one type description, so the index is not looked at.
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID lcid, ITypeInfo** out) override {
-        return DispatchGetTypeInfo(slot_, __uuidof(I), lcid, out);
+        return DispatchGetTypeInfo(DescribedSlot(), __uuidof(Described), lcid, out);
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID lcid,
                                             DISPID* ids) override {
@@ -65,7 +73,13 @@ protected:
     }
 
 private:
+    static DispatchTypeInfoSlot& DescribedSlot() noexcept {
+        if constexpr (std::is_same_v<I, Described>) return slot_;
+        else return describedSlot_;
+    }
+
     static inline DispatchTypeInfoSlot slot_{nullptr};
+    static inline DispatchTypeInfoSlot describedSlot_{nullptr};
 };
 
 }  // namespace qor

@@ -106,14 +106,16 @@ HRESULT RemoveKey(HKEY parent, const RegistryKey& key) {
 
 }  // namespace
 
-HRESULT RegisterScript(HKEY root, const std::vector<RegistryKey>& script) {
-    for (const RegistryKey& key : script) {
-        if (HRESULT hr = WriteKey(root, key, false); FAILED(hr)) {
-            UnregisterScript(root, script);
-            return hr;
-        }
-    }
+HRESULT WriteScript(HKEY root, const std::vector<RegistryKey>& script) {
+    for (const RegistryKey& key : script)
+        RETURN_IF_FAILED(WriteKey(root, key, false));
     return S_OK;
+}
+
+HRESULT RegisterScript(HKEY root, const std::vector<RegistryKey>& script) {
+    const HRESULT hr = WriteScript(root, script);
+    if (FAILED(hr)) UnregisterScript(root, script);
+    return hr;
 }
 
 HRESULT UnregisterScript(HKEY root, const std::vector<RegistryKey>& script) {

@@ -27,6 +27,10 @@ struct RegistryKey {
     std::vector<RegistryKey> subkeys;
 };
 
+// Writes the keys below root; the first failure ends it, and what was written
+// stays for the caller to take back.
+HRESULT WriteScript(HKEY root, const std::vector<RegistryKey>& script);
+
 // Writes the keys below root. When a step fails, whatever the script names is
 // unregistered again before the failure is returned.
 HRESULT RegisterScript(HKEY root, const std::vector<RegistryKey>& script);

@@ -19,12 +19,19 @@ std::wstring GuidText(const GUID& guid) {
     return text;
 }
 
-std::vector<RegistryKey> AppIdScript() {
+std::vector<RegistryKey> SharedScript() {
+    const std::wstring clsid = GuidText(CLSID_CQORUpload);
     return {
         {L"AppID", Lifetime::NoRemove, {},
          {
              {kAppIdText, Lifetime::Normal, {{L"", L"QORUpload"}}, {}},
              {L"qorupload.DLL", Lifetime::Normal, {{L"AppID", kAppIdText}}, {}},
+         }},
+        {kProgId, Lifetime::Normal, {{L"", kClassName}}, {{L"CLSID", Lifetime::Normal, {{L"", clsid}}, {}}}},
+        {kVersionIndependentProgId, Lifetime::Normal, {{L"", kClassName}},
+         {
+             {L"CLSID", Lifetime::Normal, {{L"", clsid}}, {}},
+             {L"CurVer", Lifetime::Normal, {{L"", kProgId}}, {}},
          }},
     };
 }
@@ -32,12 +39,6 @@ std::vector<RegistryKey> AppIdScript() {
 std::vector<RegistryKey> ClassScript(const std::wstring& modulePath) {
     const std::wstring clsid = GuidText(CLSID_CQORUpload);
     return {
-        {kProgId, Lifetime::Normal, {{L"", kClassName}}, {{L"CLSID", Lifetime::Normal, {{L"", clsid}}, {}}}},
-        {kVersionIndependentProgId, Lifetime::Normal, {{L"", kClassName}},
-         {
-             {L"CLSID", Lifetime::Normal, {{L"", clsid}}, {}},
-             {L"CurVer", Lifetime::Normal, {{L"", kProgId}}, {}},
-         }},
         {L"CLSID", Lifetime::NoRemove, {},
          {
              {clsid, Lifetime::ForceRemove, {{L"", kClassName}, {L"AppID", kAppIdText}},

@@ -29,7 +29,7 @@ struct IRequest;
 
 namespace qor {
 
-class CQORUpload final : public DualDispatch<IQORUpload2>, private ComObject {
+class CQORUpload final : public DualDispatch<IQORUpload2, IQORUpload>, private ComObject {
 public:
     // The instance creator behind CreateUploadObject (UploadFactory.h).
     static HRESULT Create(IUnknown* outer, REFIID iid, void** out) noexcept;

@@ -80,6 +80,12 @@ For Each row In Array(Array(0, ansiText), Array(1252, ansiText), Array(65001, ut
     text = up.Form("v")(1)
     CheckEq text, row(1), "a value in code page " & row(0)
     CheckEq up.Files("f").FileName, row(1) & ".txt", "a file name in code page " & row(0)
+    ' The objects still name themselves as before the second layer.
+    CheckEq TypeName(up), "IQORUpload", "TypeName of the upload object"
+    CheckEq TypeName(up.Form), "IQORVariantDictionary", "TypeName of Form"
+    CheckEq TypeName(up.Files), "IQORVariantDictionary", "TypeName of Files"
+    CheckEq TypeName(up.Form("v")), "IQORVariantCollection", "TypeName of a Form value"
+    CheckEq TypeName(up.Files("f")), "IQORFileInfo", "TypeName of a file"
     host.End up
 Next
 NewPage kUrl, "a=1"

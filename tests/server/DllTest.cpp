@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "com/ComHolders.h"
 #include "uploadLib.h"
@@ -143,20 +146,34 @@ TEST_F(DllTest, LockServerAndLiveResultsKeepTheLibraryLoaded) {
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
+// HKEY_CLASSES_ROOT in one view: the test's own (0) or, with a WOW64 flag,
+// the other architecture's.
 class RegistryView {
 public:
-    static bool Exists(const std::wstring& path) {
+    static bool Exists(const std::wstring& path, REGSAM view = 0) {
         HKEY key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
         RegCloseKey(key);
         return true;
     }
-    static std::wstring Value(const std::wstring& path, const wchar_t* name = nullptr) {
+    static std::wstring Value(const std::wstring& path, const wchar_t* name = nullptr, REGSAM view = 0) {
         wchar_t data[1024];
         DWORD bytes = sizeof(data);
-        if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) != ERROR_SUCCESS)
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
             return L"<missing>";
-        return data;
+        LONG read = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, data, &bytes);
+        RegCloseKey(key);
+        return read == ERROR_SUCCESS ? data : L"<missing>";
+    }
+    static void SetValue(const std::wstring& path, const wchar_t* name, const std::wstring& data, REGSAM view) {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
     }
     static DWORD SubkeyCount(const std::wstring& path) {
         HKEY key;
@@ -167,9 +184,123 @@ public:
         RegCloseKey(key);
         return count;
     }
+    static void Delete(const std::wstring& path, REGSAM view) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
+        RegDeleteTreeW(key, nullptr);
+        RegCloseKey(key);
+        RegDeleteKeyExW(HKEY_CLASSES_ROOT, path.c_str(), view, 0);
+    }
 };
 
-TEST_F(DllTest, RegistersOnceAndUnregistersExactlyItsOwnEntries) {
+// A key and everything below it, kept so that a test can put it back.
+struct SavedKey {
+    bool existed = false;
+    std::vector<std::tuple<std::wstring, DWORD, std::vector<BYTE>>> values;
+    std::vector<std::pair<std::wstring, SavedKey>> subkeys;
+
+    static SavedKey Of(HKEY parent, const std::wstring& path, REGSAM view) {
+        SavedKey saved;
+        HKEY key;
+        if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return saved;
+        saved.existed = true;
+        wchar_t name[16384];
+        BYTE data[4096];
+        for (DWORD i = 0;; ++i) {
+            DWORD length = 16384, type = 0, bytes = sizeof(data);
+            if (RegEnumValueW(key, i, name, &length, nullptr, &type, data, &bytes) != ERROR_SUCCESS) break;
+            saved.values.emplace_back(name, type, std::vector<BYTE>(data, data + bytes));
+        }
+        for (DWORD i = 0;; ++i) {
+            DWORD length = 256;
+            if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            saved.subkeys.emplace_back(name, Of(key, name, view));
+        }
+        RegCloseKey(key);
+        return saved;
+    }
+    void WriteTo(HKEY parent, const std::wstring& path, REGSAM view) const {
+        HKEY key;
+        if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            return;
+        for (const auto& [name, type, data] : values)
+            RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+        for (const auto& [name, subkey] : subkeys) subkey.WriteTo(key, name, view);
+        RegCloseKey(key);
+    }
+};
+
+// The other architecture's build, as it registers itself: its class in its
+// own view, its platform's entry of the type library, and the keys both
+// builds write alike. Each row is written, and later checked, as it stands.
+struct OtherBuildEntry {
+    REGSAM view;  // 0: a key both builds share
+    std::wstring path;
+    const wchar_t* name;
+    std::wstring data;
+};
+
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+const wchar_t* const kOtherPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
+const IID* const kInterfaces[] = {&IID_IQORUpload, &IID_IQORVariantDictionary, &IID_IQORVariantCollection,
+                                  &IID_IQORFileInfo, &IID_IQORUpload2, &IID_IQORFileInfo2};
+
+std::vector<OtherBuildEntry> OtherBuild() {
+    const std::wstring classKey = L"CLSID\\" + Braced(CLSID_CQORUpload), libid = Braced(LIBID_uploadLib);
+    const std::wstring server = L"C:\\Program Files (other)\\QORUpload\\qorupload.dll";
+    std::vector<OtherBuildEntry> rows = {
+        {kOtherView, classKey, nullptr, L"Tandervale.QORUpload Class"},
+        {kOtherView, classKey, L"AppID", L"{967F032F-6203-49E8-9847-6920FB65351E}"},
+        {kOtherView, classKey + L"\\InprocServer32", nullptr, server},
+        {kOtherView, classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {kOtherView, classKey + L"\\ProgID", nullptr, L"Tandervale.QORUpload.2"},
+        {kOtherView, classKey + L"\\VersionIndependentProgID", nullptr, L"Tandervale.QORUpload"},
+        {kOtherView, classKey + L"\\TypeLib", nullptr, libid},
+        {0, L"TypeLib\\" + libid + L"\\2.0", nullptr, L"QORUpload 2.0 Type Library"},
+        {0, L"TypeLib\\" + libid + L"\\2.0\\0\\" + kOtherPlatform, nullptr, server},
+        {0, L"Tandervale.QORUpload\\CLSID", nullptr, Braced(CLSID_CQORUpload)},
+        {0, L"Tandervale.QORUpload\\CurVer", nullptr, L"Tandervale.QORUpload.2"},
+        {0, L"Tandervale.QORUpload.2\\CLSID", nullptr, Braced(CLSID_CQORUpload)},
+        {0, L"AppID\\qorupload.DLL", L"AppID", L"{967F032F-6203-49E8-9847-6920FB65351E}"},
+    };
+    for (const IID* iid : kInterfaces)
+        rows.push_back({kOtherView, L"Interface\\" + Braced(*iid) + L"\\TypeLib", nullptr, libid});
+    return rows;
+}
+
+// The tests of registration start with the other build's registration out of
+// the way (the prefix is shared with the other architecture's tests) and put
+// it back afterwards.
+class RegistrationTest : public DllTest {
+protected:
+    void SetUp() override {
+        DllTest::SetUp();
+        for (const auto& [view, path] : Keys()) {
+            saved_.push_back(SavedKey::Of(HKEY_CLASSES_ROOT, path, view));
+            RegistryView::Delete(path, view);
+        }
+    }
+    void TearDown() override {
+        const auto keys = Keys();
+        for (size_t i = 0; i < keys.size(); ++i) {
+            RegistryView::Delete(keys[i].second, keys[i].first);
+            if (saved_[i].existed) saved_[i].WriteTo(HKEY_CLASSES_ROOT, keys[i].second, keys[i].first);
+        }
+        DllTest::TearDown();
+    }
+    static std::vector<std::pair<REGSAM, std::wstring>> Keys() {
+        std::vector<std::pair<REGSAM, std::wstring>> keys = {
+            {kOtherView, L"CLSID\\" + Braced(CLSID_CQORUpload)}, {0, L"TypeLib\\" + Braced(LIBID_uploadLib)},
+            {0, L"Tandervale.QORUpload"}, {0, L"Tandervale.QORUpload.2"},
+            {0, L"AppID\\{967F032F-6203-49E8-9847-6920FB65351E}"}, {0, L"AppID\\qorupload.DLL"}};
+        for (const IID* iid : kInterfaces) keys.push_back({kOtherView, L"Interface\\" + Braced(*iid)});
+        return keys;
+    }
+    std::vector<SavedKey> saved_;
+};
+
+TEST_F(RegistrationTest, RegistersOnceAndUnregistersExactlyItsOwnEntries) {
     const std::wstring classKey = L"CLSID\\" + Braced(CLSID_CQORUpload);
     const std::wstring typeLibKey = L"TypeLib\\" + Braced(LIBID_uploadLib) + L"\\2.0";
     ASSERT_EQ(register_(), S_OK);
@@ -204,13 +335,53 @@ TEST_F(DllTest, RegistersOnceAndUnregistersExactlyItsOwnEntries) {
     EXPECT_FALSE(RegistryView::Exists(L"Tandervale.QORUpload"));
     EXPECT_FALSE(RegistryView::Exists(L"Tandervale.QORUpload.2"));
     EXPECT_FALSE(RegistryView::Exists(L"AppID\\qorupload.DLL"));
-    EXPECT_FALSE(RegistryView::Exists(typeLibKey));
+    EXPECT_FALSE(RegistryView::Exists(L"TypeLib\\" + Braced(LIBID_uploadLib)));
+    for (const IID* iid : kInterfaces) EXPECT_FALSE(RegistryView::Exists(L"Interface\\" + Braced(*iid)));
     EXPECT_TRUE(RegistryView::Exists(L"CLSID"));
     EXPECT_TRUE(RegistryView::Exists(L"AppID"));
 
     // Nothing left to remove is no failure, so a second unregistration (or
     // one after another tool removed the type library) still succeeds.
     EXPECT_EQ(unregister_(), S_OK);
+}
+
+// Both architectures' builds registered side by side: registering or
+// unregistering one leaves every entry of the other as it was, and the keys
+// they share go with the last of them.
+TEST_F(RegistrationTest, EachBuildLeavesTheOtherBuildsRegistrationWhole) {
+    const std::vector<OtherBuildEntry> other = OtherBuild();
+    for (const OtherBuildEntry& row : other) RegistryView::SetValue(row.path, row.name, row.data, row.view);
+    auto expectOtherWhole = [&](const char* when) {
+        for (const OtherBuildEntry& row : other)
+            EXPECT_EQ(RegistryView::Value(row.path, row.name, row.view), row.data)
+                << when << ": " << std::string(row.path.begin(), row.path.end());
+    };
+
+    ASSERT_EQ(register_(), S_OK);
+    expectOtherWhole("registered");
+    ASSERT_EQ(unregister_(), S_OK);
+    expectOtherWhole("unregistered");
+    EXPECT_FALSE(RegistryView::Exists(L"CLSID\\" + Braced(CLSID_CQORUpload)));
+    EXPECT_FALSE(RegistryView::Exists(L"TypeLib\\" + Braced(LIBID_uploadLib) + L"\\2.0\\0\\" +
+                                      (sizeof(void*) == 8 ? L"win64" : L"win32")))
+        << "its own platform's entry goes";
+    ASSERT_EQ(unregister_(), S_OK);
+    ASSERT_EQ(register_(), S_OK);
+    expectOtherWhole("registered again");
+    ComPtr<ITypeLib> lib;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_uploadLib, 2, 0, 0, lib.put()), S_OK);
+    lib.reset();
+
+    // The other build unregistered first: this one is the last, and takes
+    // the shared keys with it, in both views.
+    RegistryView::Delete(L"CLSID\\" + Braced(CLSID_CQORUpload), kOtherView);
+    RegistryView::Delete(L"TypeLib\\" + Braced(LIBID_uploadLib) + L"\\2.0\\0\\" + kOtherPlatform, 0);
+    ASSERT_EQ(unregister_(), S_OK);
+    for (const OtherBuildEntry& row : other)
+        EXPECT_EQ(RegistryView::Value(row.path, row.name, row.view), L"<missing>")
+            << std::string(row.path.begin(), row.path.end());
+    EXPECT_FALSE(RegistryView::Exists(L"TypeLib\\" + Braced(LIBID_uploadLib)));
+    for (const IID* iid : kInterfaces) EXPECT_FALSE(RegistryView::Exists(L"Interface\\" + Braced(*iid)));
 }
 
 TEST_F(DllTest, ModulePathWithAQuoteIsRegisteredUnchanged) {

@@ -80,7 +80,7 @@ protected:
 
 TEST_F(RegistryScriptTest, WritesEveryEntryOnceEvenWhenRegisteredTwice) {
     for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(RegisterScript(root_, AppIdScript()), S_OK);
+        ASSERT_EQ(RegisterScript(root_, SharedScript()), S_OK);
         ASSERT_EQ(RegisterScript(root_, ClassScript(module_)), S_OK);
     }
     EXPECT_EQ(Subkeys(L""), (std::set<std::wstring>{L"AppID", L"CLSID", L"Tandervale.QORUpload",
@@ -132,6 +132,7 @@ TEST_F(RegistryScriptTest, ReRegistrationDropsStaleSubkeysOfTheClassKeyOnly) {
 // A process creating the object while the class is registered again must
 // always find it: re-registration never takes the class or its server away.
 TEST_F(RegistryScriptTest, ReRegistrationNeverHidesTheServerFromAnotherReader) {
+    ASSERT_EQ(RegisterScript(root_, SharedScript()), S_OK);
     ASSERT_EQ(RegisterScript(root_, ClassScript(module_)), S_OK);
     std::atomic<bool> done{false};
     int reads = 0, misses = 0;
@@ -142,7 +143,10 @@ TEST_F(RegistryScriptTest, ReRegistrationNeverHidesTheServerFromAnotherReader) {
         }
     });
     HRESULT failure = S_OK;
-    for (int round = 0; round < 200 && SUCCEEDED(failure); ++round) failure = RegisterScript(root_, ClassScript(module_));
+    for (int round = 0; round < 200 && SUCCEEDED(failure); ++round) {
+        failure = RegisterScript(root_, SharedScript());
+        if (SUCCEEDED(failure)) failure = RegisterScript(root_, ClassScript(module_));
+    }
     done = true;
     reader.join();
     EXPECT_EQ(failure, S_OK);
@@ -152,29 +156,29 @@ TEST_F(RegistryScriptTest, ReRegistrationNeverHidesTheServerFromAnotherReader) {
 
 TEST_F(RegistryScriptTest, UnregistrationRemovesScriptedKeysAndKeepsTheRoots) {
     AddKey(L"CLSID\\{00000000-0000-0000-0000-000000000001}");
-    ASSERT_EQ(RegisterScript(root_, AppIdScript()), S_OK);
+    ASSERT_EQ(RegisterScript(root_, SharedScript()), S_OK);
     ASSERT_EQ(RegisterScript(root_, ClassScript(module_)), S_OK);
     ASSERT_EQ(UnregisterScript(root_, ClassScript(module_)), S_OK);
-    ASSERT_EQ(UnregisterScript(root_, AppIdScript()), S_OK);
+    ASSERT_EQ(UnregisterScript(root_, SharedScript()), S_OK);
     EXPECT_EQ(Subkeys(L""), (std::set<std::wstring>{L"AppID", L"CLSID"}));
     EXPECT_TRUE(Subkeys(L"AppID").empty());
     EXPECT_EQ(Subkeys(L"CLSID"), (std::set<std::wstring>{L"{00000000-0000-0000-0000-000000000001}"}));
 
     // Nothing left to remove is no failure.
     EXPECT_EQ(UnregisterScript(root_, ClassScript(module_)), S_OK);
-    EXPECT_EQ(UnregisterScript(root_, AppIdScript()), S_OK);
+    EXPECT_EQ(UnregisterScript(root_, SharedScript()), S_OK);
 }
 
 TEST_F(RegistryScriptTest, UnregistrationStopsAtAKeyHoldingAnUnscriptedSubkey) {
-    ASSERT_EQ(RegisterScript(root_, ClassScript(module_)), S_OK);
+    ASSERT_EQ(RegisterScript(root_, SharedScript()), S_OK);
     AddKey(L"Tandervale.QORUpload\\Foreign");
-    EXPECT_TRUE(FAILED(UnregisterScript(root_, ClassScript(module_))));
+    EXPECT_TRUE(FAILED(UnregisterScript(root_, SharedScript())));
     // Keys walked before the blocked one are gone; the blocked key and
     // everything after it stay.
+    EXPECT_FALSE(Exists(L"AppID\\qorupload.DLL"));
     EXPECT_FALSE(Exists(L"Tandervale.QORUpload.2"));
     EXPECT_TRUE(Exists(L"Tandervale.QORUpload\\Foreign"));
     EXPECT_FALSE(Exists(L"Tandervale.QORUpload\\CurVer"));
-    EXPECT_TRUE(Exists(clsidKey_ + L"\\InprocServer32"));
 }
 
 TEST_F(RegistryScriptTest, ModulePathWithQuotesIsWrittenUnchanged) {
@@ -184,7 +188,8 @@ TEST_F(RegistryScriptTest, ModulePathWithQuotesIsWrittenUnchanged) {
 }
 
 TEST_F(RegistryScriptTest, AScriptThatFailsPartWayIsRolledBack) {
-    std::vector<RegistryKey> script = ClassScript(module_);
+    std::vector<RegistryKey> script = SharedScript();
+    for (RegistryKey& key : ClassScript(module_)) script.push_back(std::move(key));
     script.push_back({L"bad\\name", RegistryKey::Lifetime::Normal, {}, {}});
     EXPECT_EQ(RegisterScript(root_, script), DISP_E_EXCEPTION);
     EXPECT_FALSE(Exists(L"Tandervale.QORUpload.2"));

@@ -427,5 +427,49 @@ TEST_F(SecondLayer, SaveAsCopiesTheFileAndNeverLeavesAPartialOne) {
     RemoveDirectoryW(out.c_str());
 }
 
+// What a page's TypeName reads: the name in each object's type information.
+// Objects that gained members through a second interface still describe
+// themselves by the first, while the new members stay reachable by name.
+TEST_F(SecondLayer, TypeNamesAreThoseOfTheFirstLayer) {
+    auto upload = NewUpload();
+    ASSERT_EQ(Start(upload.get()), S_OK);
+    ASSERT_EQ(Post(upload.get(), kMultipart, Part("a", "1") + Part("f", "x", "x.txt") + kClosing), S_OK);
+    ComPtr<IQORVariantDictionary> form, files;
+    ASSERT_EQ(upload->get_Form(form.put()), S_OK);
+    ASSERT_EQ(upload->get_Files(files.put()), S_OK);
+    UniqueVariant values, file;
+    ComPtr<IUnknown> enumerator;
+    ASSERT_EQ(form->get_Item(*Text(L"a").get(), values.put()), S_OK);
+    ASSERT_EQ(files->get_Item(*Int(1).get(), file.put()), S_OK);
+    ASSERT_EQ(form->get__NewEnum(enumerator.put()), S_OK);
+
+    const struct { const char* object; IUnknown* unknown; const wchar_t* typeName; const wchar_t* newMember; } rows[] = {
+        {"upload object", upload.get(), L"IQORUpload", L"CodePage"},
+        {"Form", form.get(), L"IQORVariantDictionary", nullptr},
+        {"Files", files.get(), L"IQORVariantDictionary", nullptr},
+        {"Form(name)", V_DISPATCH(values.get()), L"IQORVariantCollection", nullptr},
+        {"Files(1)", V_DISPATCH(file.get()), L"IQORFileInfo", L"FileName"},
+        {"Form's enumerator", enumerator.get(), nullptr, nullptr},  // no IDispatch: "Unknown"
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.object);
+        ComPtr<IDispatch> dispatch;
+        const HRESULT hr = row.unknown->QueryInterface(IID_IDispatch, dispatch.put_void());
+        if (!row.typeName) {
+            EXPECT_EQ(hr, E_NOINTERFACE);
+            continue;
+        }
+        ASSERT_EQ(hr, S_OK);
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(dispatch->GetTypeInfo(0, 0, info.put()), S_OK);
+        UniqueBstr name;
+        ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr), S_OK);
+        EXPECT_STREQ(name.get(), row.typeName);
+        if (row.newMember) {
+            EXPECT_EQ(CallByName(dispatch.get(), row.newMember, DISPATCH_PROPERTYGET).hr, S_OK) << "reached by name";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace upload_test
