@@ -35,6 +35,12 @@ inline uint64_t WorkingSetBytes() {
     return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
 }
 
+inline uint64_t PeakWorkingSetBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
 // Bytes and blocks in use in the process's heaps: what the program holds, as
 // against what the heaps keep committed for it.
 struct HeapUse {

@@ -7,6 +7,7 @@ namespace pagehost {
 ProcessCounters ReadProcessCounters() {
     ProcessCounters counters;
     counters.workingSetBytes = hosts::WorkingSetBytes();
+    counters.peakWorkingSetBytes = hosts::PeakWorkingSetBytes();
     counters.privateBytes = hosts::PrivateCommittedBytes();
     counters.heapBytes = hosts::HeapsInUse().bytes;
     counters.handles = hosts::OpenHandleCount();
@@ -19,7 +20,8 @@ std::string DiagnosticsJson(const ProcessCounters& counters, int connections, ui
            ",\"heapBytes\":" + std::to_string(counters.heapBytes) +
            ",\"handles\":" + std::to_string(counters.handles) +
            ",\"connections\":" + std::to_string(connections) +
-           ",\"requests\":" + std::to_string(requests) + "}\n";
+           ",\"requests\":" + std::to_string(requests) +
+           ",\"peakWorkingSetBytes\":" + std::to_string(counters.peakWorkingSetBytes) + "}\n";
 }
 
 }  // namespace pagehost

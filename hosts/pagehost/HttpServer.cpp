@@ -22,17 +22,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr DWORD kSendTimeoutMs = 60'000;
-
-bool SendAll(SOCKET s, const char* data, size_t size) {
-    while (size > 0) {
-        const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
-        const int sent = send(s, data, chunk, 0);
-        if (sent <= 0) return false;
-        data += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
+// The most of a body that a page left unread which the host still reads to
+// its end after the answer (rather than cut the connection).
+constexpr uint64_t kMaxBodyDrained = 16ull << 20;
 
 void SendResponse(SOCKET s, const HttpResponse& response) {
     std::string head = "HTTP/1.1 " + response.status + "\r\n";
@@ -99,23 +91,6 @@ int LocalPort(SOCKET s, int fallback) {
     return getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) == 0 ? ntohs(local.sin_port) : fallback;
 }
 
-enum class Received { Complete, TooLarge, Closed, TimedOut };
-
-// One recv that waits at most `wait` for data. On Complete, `n` bytes are in
-// `chunk`; Closed when the client closed or the connection failed.
-Received ReceiveWithin(SOCKET client, char* chunk, int size, milliseconds wait, int& n) {
-    const long long ms = std::max<long long>(wait.count(), 0);
-    timeval limit{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000 * 1000)};
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(client, &readable);
-    const int ready = select(0, &readable, nullptr, nullptr, &limit);
-    if (ready == 0) return Received::TimedOut;
-    n = ready > 0 ? recv(client, chunk, size, 0) : SOCKET_ERROR;
-    if (n > 0) return Received::Complete;
-    return n == SOCKET_ERROR && WSAGetLastError() == WSAETIMEDOUT ? Received::TimedOut : Received::Closed;
-}
-
 // Reads until the blank line that ends the head, all of it within
 // `timeout`, so that a client dribbling bytes cannot hold the connection;
 // `buffer` keeps what came after the head, the start of the body.
@@ -157,49 +132,18 @@ bool AcceptBodyLength(const HttpRequestHead& head, uint64_t limit, uint64_t& len
     return true;
 }
 
-// A client that waits for "100 Continue" before sending its body gets it.
-bool SendContinueIfExpected(SOCKET client, const HttpRequestHead& head, uint64_t length) {
-    const std::string* expect = head.Header("Expect");
-    if (length == 0 || !expect || !EqualsIgnoreCase(*expect, "100-continue")) return true;
-    static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-    return SendAll(client, kContinue, sizeof kContinue - 1);
-}
-
-// Room for the whole body at once; false when there is no memory for it.
-bool ReserveBody(std::string& body, uint64_t length) {
-    try {
-        body.reserve(static_cast<size_t>(length));
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
-// Reads the body until it has `length` bytes, waiting at most `timeout`
-// for each piece: a slow client may take as long as it keeps sending.
-Received ReceiveBody(SOCKET client, uint64_t length, milliseconds timeout, std::string& body) {
-    char chunk[65536];
-    while (body.size() < length) {
-        const size_t want = std::min<size_t>(sizeof chunk, static_cast<size_t>(length) - body.size());
-        int n = 0;
-        if (const Received got = ReceiveWithin(client, chunk, static_cast<int>(want), timeout, n); got != Received::Complete)
-            return got;
-        body.append(chunk, static_cast<size_t>(n));
-    }
-    return Received::Complete;
-}
-
 std::string ElapsedMs(std::chrono::steady_clock::time_point started) {
     const auto elapsed = std::chrono::steady_clock::now() - started;
     return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-// One connection's exchange: its socket, the request read from it, and when
-// it began, for the log.
+// One connection's exchange: its socket, the request read from it, its
+// body once the head has been accepted, and when it began, for the log.
 struct Exchange {
     SOCKET client;
     PageRequest& request;
     std::atomic<uint64_t>& answered;
+    const BodyStream* body = nullptr;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
     // Sends the answer (closing gently after an early one) and logs the exchange.
@@ -209,7 +153,7 @@ struct Exchange {
         if (early) CloseGently(client);
         const HttpRequestHead& head = request.head;
         Log(head.method + " " + head.target + " " + response.status.substr(0, 3) + " " +
-            std::to_string(request.body.size()) + " bytes in, " + std::to_string(response.body.size()) + " out, " +
+            std::to_string(body ? body->Taken() : 0) + " bytes in, " + std::to_string(response.body.size()) + " out, " +
             ElapsedMs(started) + " ms");
     }
 };
@@ -372,24 +316,40 @@ void HttpServer::Serve(SOCKET client, std::string remote) {
     uint64_t length = 0;
     HttpResponse refusal;
     if (!AcceptBodyLength(request.head, options_.maxBodyBytes, length, refusal)) return exchange.Answer(refusal, true);
-    if (!SendContinueIfExpected(client, request.head, length)) return;
-    if (!ReserveBody(request.body, length))
-        return exchange.Answer(StatusPage("503 Service Unavailable", "No memory for the request body."), true);
-    // What came after the head starts the body; the head's memory goes back before the rest arrives.
-    request.body.assign(buffer, headEnd, std::min<size_t>(buffer.size() - headEnd, static_cast<size_t>(length)));
+    request.contentLength = length;
+
+    // The page runs now; its BinaryRead takes the body from the connection
+    // as it comes. What came after the head starts the body.
+    const std::string* expect = request.head.Header("Expect");
+    BodyStream body(client, length, buffer.substr(headEnd), timeout, expect && EqualsIgnoreCase(*expect, "100-continue"));
     buffer = std::string();
-    if (const Received got = ReceiveBody(client, length, timeout, request.body); got != Received::Complete) {
-        const std::string how = got == Received::TimedOut
-                                    ? "then nothing for " + std::to_string(options_.readTimeoutSeconds) + " s; connection closed"
-                                    : "stopped";
-        Log(request.head.method + " " + request.head.target + ": the client sent " + std::to_string(request.body.size()) +
-            " of " + std::to_string(length) + " bytes and " + how);
-        return;
-    }
-    exchange.Answer(Handle(request), false);
+    exchange.body = &body;
+    const HttpResponse response = Handle(request, body);
+    // A connection that broke under the page gets no answer.
+    if (FAILED(body.Failure())) return LogBrokenBody(request, body);
+    exchange.Answer(response, false);
+    FinishBody(client, request, body);
 }
 
-HttpResponse HttpServer::Handle(PageRequest& request) {
+// What the page left of the body: a client still waiting for "100 Continue"
+// has sent none, and a large rest takes longer to read than to cut off (the
+// answer is out, and CloseGently gives it time to arrive). A small rest is
+// read, so that closing does not reset a connection with unread bytes.
+void HttpServer::FinishBody(SOCKET client, const PageRequest& request, BodyStream& body) const {
+    if (body.Left() == 0) return;
+    if (body.ContinueOwed() || body.Left() > kMaxBodyDrained) return CloseGently(client);
+    if (FAILED(body.Drain())) LogBrokenBody(request, body);
+}
+
+void HttpServer::LogBrokenBody(const PageRequest& request, const BodyStream& body) const {
+    const std::string how = body.Failure() == kBodyTimedOut
+                                ? "then nothing for " + std::to_string(options_.readTimeoutSeconds) + " s; connection closed"
+                                : "stopped";
+    Log(request.head.method + " " + request.head.target + ": the client sent " + std::to_string(body.Taken()) + " of " +
+        std::to_string(body.Length()) + " bytes and " + how);
+}
+
+HttpResponse HttpServer::Handle(PageRequest& request, BodyStream& body) {
     const HttpRequestHead& head = request.head;
     const bool isHead = head.method == "HEAD";
     if (options_.diagnostics && head.method == "GET" && head.path == kStatsPath) return Stats();
@@ -415,7 +375,7 @@ HttpResponse HttpServer::Handle(PageRequest& request) {
     request.physicalPath = file;
     HttpResponse response;
     if (EndsWithIgnoreCase(urlPath, ".asp")) {
-        response = RunPage(request);
+        response = RunPage(request, body);
     } else if (head.method == "POST") {
         return StatusPage("405 Method Not Allowed", "Static files take no POST.");
     } else {
@@ -440,7 +400,7 @@ HttpResponse HttpServer::Stats() {
     return response;
 }
 
-HttpResponse HttpServer::RunPage(PageRequest& request) {
+HttpResponse HttpServer::RunPage(PageRequest& request, BodyStream& body) {
     std::string source;
     if (FAILED(ReadWholeFile(request.physicalPath, source))) return StatusPage("403 Forbidden", "The page cannot be read.");
     const CompiledPage compiled = CompilePage(source, [](unsigned codePage) { return IsValidCodePage(codePage) != 0; });
@@ -448,20 +408,23 @@ HttpResponse HttpServer::RunPage(PageRequest& request) {
     auto state = std::make_shared<PageState>();
     if (compiled.codePage) state->response.codePage = compiled.codePage;
     state->request = std::move(request);
-    const ScriptError error = RunOnWorker(compiled, state);
+    const ScriptError error = RunOnWorker(compiled, state, body);
     request = std::move(state->request);
     return error.failed ? ScriptErrorPage(error, request.scriptName) : PageAnswer(state->response);
 }
 
 // Runs the page on the next free worker; the host itself failing (out of
 // memory) fails this page only.
-ScriptError HttpServer::RunOnWorker(const CompiledPage& compiled, const std::shared_ptr<PageState>& state) {
+ScriptError HttpServer::RunOnWorker(const CompiledPage& compiled, const std::shared_ptr<PageState>& state,
+                                     BodyStream& body) {
     ScriptError error;
     pool_.Run([&](PageRunner& runner) {
+        state->body = &body;
         const HRESULT hr = qor::CallBoundary([&] {
             error = runner.Run(compiled, state);
             return S_OK;
         });
+        state->body = nullptr;
         if (FAILED(hr)) {
             error.failed = true;
             error.code = hr;

@@ -167,7 +167,7 @@ NameValuePairs RequestObject::ServerVariables() const {
         {L"REQUEST_METHOD", Widen(r.head.method)},
         {L"QUERY_STRING", Widen(r.head.query)},
         {L"CONTENT_TYPE", contentType ? Widen(*contentType) : std::wstring()},
-        {L"CONTENT_LENGTH", std::to_wstring(r.body.size())},
+        {L"CONTENT_LENGTH", std::to_wstring(r.contentLength)},
         {L"SCRIPT_NAME", Widen(r.scriptName)},
         {L"PATH_INFO", Widen(r.scriptName)},
         {L"URL", Widen(r.scriptName)},
@@ -211,25 +211,25 @@ HRESULT WINAPI RequestObject::get_ServerVariables(IRequestDictionary** dict) {
 
 HRESULT WINAPI RequestObject::get_TotalBytes(LONG* total) {
     if (!total) return E_POINTER;
-    *total = static_cast<LONG>(page_->request.body.size());
+    *total = static_cast<LONG>(page_->request.contentLength);
     return S_OK;
 }
 
 // Hands out the next `wanted` bytes of the body (fewer at its end) as a byte
-// array; the body is consumed, as a network stream would be.
+// array, taken from the connection as they arrive: the body is consumed, and
+// the host holds no more of it than this array.
 HRESULT RequestObject::Read(LONG wanted, VARIANT* result, LONG& delivered) {
-    const std::string& body = page_->request.body;
-    const size_t left = body.size() - page_->bodyRead;
-    const size_t count = wanted <= 0 ? 0 : std::min(left, static_cast<size_t>(wanted));
+    BodyStream* body = page_->body;
+    if (!body) return E_UNEXPECTED;  // the page is over
+    const size_t count = wanted <= 0 ? 0 : static_cast<size_t>(std::min<uint64_t>(body->Left(), static_cast<uint64_t>(wanted)));
     UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count)));
     if (!array) return E_OUTOFMEMORY;
     if (count > 0) {
         void* data = nullptr;
         ArrayDataLock lock;
         RETURN_IF_FAILED(LockArrayData(array.get(), lock, &data));
-        std::memcpy(data, body.data() + page_->bodyRead, count);
+        RETURN_IF_FAILED(body->Read(static_cast<char*>(data), count));
     }
-    page_->bodyRead += count;
     result->vt = VT_ARRAY | VT_UI1;
     result->parray = array.release();
     delivered = static_cast<LONG>(count);
@@ -307,6 +307,10 @@ HRESULT RequestObject::ScriptBinaryRead(const Invocation& call) {
     if (call.IsPut()) return DISP_E_MEMBERNOTFOUND;
     if (call.args.Count() != 1) return DISP_E_BADPARAMCOUNT;
     const HRESULT hr = BinaryRead(call.args.Raw(0), call.result);
+    if (hr == kBodyTimedOut) return Fail(hr, L"The client sent no more of the request body within the read timeout");
+    if (hr == kBodyCut) return Fail(hr, L"The connection closed before the end of the request body");
+    if (hr == E_UNEXPECTED) return Fail(hr, L"BinaryRead after the end of its page");
+    if (hr == E_OUTOFMEMORY) return Fail(hr, L"No memory for the bytes BinaryRead asked for");
     if (FAILED(hr)) return Fail(hr, L"BinaryRead needs a number of bytes");
     return hr;
 }

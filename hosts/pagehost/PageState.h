@@ -1,6 +1,8 @@
 #pragma once
 // Everything one page run shares: the request as it arrived, the response
 // being built, and the objects the page created. Lives on one worker thread.
+#include "hosts/pagehost/BodyStream.h"  // first: <winsock2.h> goes before <windows.h>
+
 #include "com/ComHolders.h"
 #include "hosts/pagehost/HttpHead.h"
 
@@ -16,7 +18,7 @@ using namespace qor;
 
 struct PageRequest {
     HttpRequestHead head;
-    std::string body;
+    uint64_t contentLength = 0;  // within the host's limit, which TotalBytes can count
     std::string remoteAddress;
     int serverPort = 0;
     std::string scriptName;     // URL path of the page, decoded
@@ -44,7 +46,9 @@ struct CreatedObject {
 
 struct PageState {
     PageRequest request;
-    size_t bodyRead = 0;  // bytes BinaryRead has handed out
+    // The body as it arrives, owned by the connection; null once the page has
+    // ended, so that an object kept past its page reads nothing.
+    BodyStream* body = nullptr;
     PageResponse response;
     bool ended = false;   // Response.End or Redirect: the page stops here
     std::vector<CreatedObject> created;

@@ -1,7 +1,9 @@
 #pragma once
-// A few single-threaded-apartment threads that run pages. Each has its own
+// Single-threaded-apartment threads that run pages. Each has its own
 // PageRunner (and so its own script engines); the connection threads hand a
-// page over and wait for it, so that no socket work happens in an apartment.
+// page over and wait for it, and read heads and write answers themselves.
+// A page's BinaryRead waits for its body on the worker: nothing else calls
+// into a worker's apartment, so that wait holds up only its own page.
 // A job reports its own failures; it must not throw.
 #include "hosts/pagehost/PageRunner.h"
 

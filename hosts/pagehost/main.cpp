@@ -7,6 +7,9 @@
 //            [--diagnostics]
 //
 // --port 0 picks a free port; --port-file receives the port once listening.
+// --max-body lowers the body limit (default 2^31 - 1 bytes, the most that
+// Request.TotalBytes can count); --workers sets how many pages run at once
+// (default 8, at most 64): a page holds its worker while its body arrives.
 // --read-timeout bounds the whole request head and each wait for body bytes
 // (default 60 s); a connection that stalls longer is closed.
 // --diagnostics answers GET /_pagehost/stats with the host's memory, handle,
@@ -67,7 +70,7 @@ int wmain(int argc, wchar_t** argv) {
             options.maxBodyBytes = bytes;
         } else if (arg == L"--workers") {
             const long workers = std::wcstol(value.c_str(), &end, 10);
-            if (*end || workers < 1 || workers > 16) return Usage();
+            if (*end || workers < 1 || workers > 64) return Usage();
             options.workers = static_cast<int>(workers);
         } else if (arg == L"--read-timeout") {
             const long seconds = std::wcstol(value.c_str(), &end, 10);

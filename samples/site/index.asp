@@ -41,7 +41,7 @@ Served by <%= Server.HTMLEncode(Request.ServerVariables("SERVER_SOFTWARE")) %>.<
     <label>One file <input type="file" name="single"></label>
     <label>Several files <input type="file" name="many" multiple></label>
     <label><input type="checkbox" name="save" value="yes"> Keep a copy of each file on the server</label>
-    <p class="note">At most 10 files of up to 10 MiB each, 20 MiB in all.</p>
+    <p class="note">At most 10 files of up to 1 GiB each, just under 2 GiB in all.</p>
   </fieldset>
   <button type="submit">Upload</button>
 </form>

@@ -6,8 +6,8 @@ Response.Charset = "utf-8"
 
 ' What one request may bring. Past a limit ProcessPostData fails with that
 ' limit's own code and keeps nothing of the request.
-Const kMaxTotalBytes = 20971520  ' the whole body: 20 MiB
-Const kMaxFileBytes = 10485760   ' any one file: 10 MiB
+Const kMaxTotalBytes = 2147483647  ' the whole body: 2 GiB - 1, the most TotalBytes can count
+Const kMaxFileBytes = 1073741824   ' any one file: 1 GiB
 Const kMaxFiles = 10             ' files stored
 Const kMaxParts = 100            ' fields and files together
 
@@ -160,6 +160,9 @@ upload.MaxTotalBytes = kMaxTotalBytes
 upload.MaxFileBytes = kMaxFileBytes
 upload.MaxFiles = kMaxFiles
 upload.MaxParts = kMaxParts
+' The body is read and parsed 64 KiB at a time as it arrives, so a large
+' upload never sits in memory whole.
+upload.ReadChunkBytes = 65536
 problem = ReadRequest(upload)
 Set form = upload.Form
 Set files = upload.Files

@@ -95,7 +95,7 @@ expect_eq "chunked body" 411 "$(status_of "$(fetch -H 'Transfer-Encoding: chunke
 raw() { exec 3<>"/dev/tcp/127.0.0.1/$PORT"; printf '%b' "$1" >&3; timeout 10 cat <&3; exec 3<&-; }
 answer=$(raw 'POST /basics.asp HTTP/1.1\r\nHost: x\r\n\r\n')
 expect_has "no length" "$answer" "HTTP/1.1 411"
-answer=$(raw 'POST /upload.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 134217729\r\nExpect: 100-continue\r\n\r\n')
+answer=$(raw 'POST /upload.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 2147483648\r\nExpect: 100-continue\r\n\r\n')
 expect_has "over the limit" "$answer" "HTTP/1.1 413"
 expect_lacks "no 100 Continue for a refused body" "$answer" "100 Continue"
 answer=$(raw 'GARBAGE\r\n\r\n')
