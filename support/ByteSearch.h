@@ -66,6 +66,48 @@ inline uint32_t FindLineBreak(const unsigned char* run, uint32_t from, uint32_t 
     return n;
 }
 
+// The first index i in [from, n) where a copy of line (length bytes, at
+// least 1) may begin: run[i] equals the line's first byte and, when the whole
+// line fits before n, run[i + length - 1] equals its last; n when there is
+// none. A candidate still needs an exact compare. Data, and near misses of a
+// multipart delimiter line (CR LF, then a prefix of the delimiter, then
+// anything else), rarely match both ends, so they do not stop the search.
+inline uint32_t FindLineCandidatePlain(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                       uint32_t length);
+
+inline uint32_t FindLineCandidate(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                  uint32_t length) {
+    uint32_t p = from;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(static_cast<char>(line[0]));
+    const __m128i last = _mm_set1_epi8(static_cast<char>(line[length - 1]));
+    const auto both = [&](uint32_t at) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at + length - 1));
+        return _mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last));
+    };
+    // 64 positions a step while their last bytes lie in the run, then 16.
+    while (n - p >= 64 + length) {
+        const __m128i any = _mm_or_si128(_mm_or_si128(both(p), both(p + 16)), _mm_or_si128(both(p + 32), both(p + 48)));
+        if (_mm_movemask_epi8(any) != 0) break;
+        p += 64;
+    }
+    while (n - p >= 16 + length) {
+        const int mask = _mm_movemask_epi8(both(p));
+        if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        p += 16;
+    }
+#endif
+    return FindLineCandidatePlain(run, p, n, line, length);
+}
+
+inline uint32_t FindLineCandidatePlain(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                       uint32_t length) {
+    for (uint32_t p = from; p < n; ++p)
+        if (run[p] == line[0] && (n - p < length || run[p + length - 1] == line[length - 1])) return p;
+    return n;
+}
+
 // How many leading bytes of text (available bytes) equal the first bytes of
 // delimiter (length bytes): the count up to the first byte that differs, at
 // most the smaller of the two lengths. Eight bytes a step, then byte by byte.
