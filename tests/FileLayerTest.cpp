@@ -147,14 +147,17 @@ TEST_F(FileLayer, XFileWritesFullBlocksWhenTheNextByteArrivesAndTheRestAtClose) 
         sent.push_back('x');
         file.PutByte('x');
         EXPECT_EQ(recorder.Counts(), std::vector<unsigned>{8192});
+        // A put too large for the room hands the waiting byte on, then goes
+        // out whole; a small one waits for the close.
         std::string more(8191 + 4096, 'y');
         file.PutBytes(reinterpret_cast<const unsigned char*>(more.data()), static_cast<uint32_t>(more.size()));
-        sent += more;
-        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192}));
+        file.PutBytes(reinterpret_cast<const unsigned char*>("tail"), 4);
+        sent += more + "tail";
+        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 1, 12287}));
         file.Close();
-        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192, 4096}));
+        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 1, 12287, 4}));
         file.Close();  // once closed, nothing more happens
-        EXPECT_EQ(recorder.writes.size(), 3u);
+        EXPECT_EQ(recorder.writes.size(), 4u);
     }
     EXPECT_EQ(ReadWholeFile(path), sent);
 
@@ -174,8 +177,10 @@ TEST_F(FileLayer, FailedWriteDropsWaitingBytesAndCloseStillCloses) {
     WriteRecorder recorder(8192 + 100);
     XFile file(path.c_str(), 0, 8192);
     const std::string data(3 * 8192, 'd');
-    file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 8192 * 2);
-    XFileAlarm alarm = AlarmOf([&] { file.PutByte('e'); });
+    file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 8192);
+    file.PutByte('e');  // hands the full buffer on
+    file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 100);
+    XFileAlarm alarm = AlarmOf([&] { file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 8192); });
     EXPECT_STREQ(alarm.Message(), "Unable to write file");
     EXPECT_EQ(alarm.Detail(), nullptr);
     EXPECT_EQ(file.Pending(), 0u) << "bytes of the failed block are not written again";
@@ -185,7 +190,7 @@ TEST_F(FileLayer, FailedWriteDropsWaitingBytesAndCloseStillCloses) {
     const int fd = recorder.writes.back().fd;
     EXPECT_EQ(rt::Seek(fd, 0, SEEK_CUR), -1) << "descriptor closed";
     file.Close();  // already closed: no write, no alarm
-    EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192, 1}));
+    EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 101, 1}));
     EXPECT_EQ(ReadWholeFile(path).size(), 8192u + 100u);
 }
 
