@@ -8,6 +8,7 @@
 #include "support/FileHandles.h"
 #include "tests/FileSeams.h"
 #include "support/RuntimeFiles.h"
+#include "support/TemporaryFile.h"
 #include "tests/TempDirectory.h"
 #include "support/XAlarm.h"
 #include "support/XFile.h"
@@ -221,6 +222,35 @@ TEST_F(FileLayer, TemporaryFilesAreCreatedExclusivelyUnderFreshNames) {
     EXPECT_STREQ(path.Text(), temp.Join("next").c_str());
     EXPECT_EQ(ReadWholeFile(taken), "mine");
     EXPECT_EQ(ReadWholeFile(temp.Join("next")), "n");
+}
+
+// The owner deletes its file when it goes, and only a file it created: a
+// failed creation leaves names that others hold alone, and a moved-from
+// owner deletes nothing.
+TEST_F(FileLayer, TemporaryFileDeletesOnlyWhatItCreated) {
+    const std::string taken = temp.Join("taken");
+    WriteWholeFile(taken, "mine");
+    std::string created;
+    {
+        TemporaryFile moved;
+        {
+            TemporaryFile file;
+            {
+                ScriptedNames names(std::vector<std::string>(16, taken));
+                EXPECT_STREQ(AlarmOf([&] { XFile writer(file, 8192); }).Message(), "Unable to create file");
+            }
+            EXPECT_EQ(file.Name().Length(), 0u);
+            XFile writer(file, 8192);
+            writer.PutByte('x');
+            writer.Close();
+            created = file.Text();
+            moved = std::move(file);
+        }
+        EXPECT_EQ(ReadWholeFile(created), "x") << "the moved-from owner deleted nothing";
+        EXPECT_STREQ(moved.Text(), created.c_str());
+    }
+    EXPECT_FALSE(PathExists(created));
+    EXPECT_EQ(ReadWholeFile(taken), "mine");
 }
 
 }  // namespace
