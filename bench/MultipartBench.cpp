@@ -219,7 +219,7 @@ void WriteToNewFile(benchmark::State& state, const std::string& data, ByteString
     CloseFileHandle(fd);
 }
 
-constexpr size_t k8KiB = 8192, k1MiB = 1u << 20;
+constexpr size_t k8KiB = 8192, k64KiB = 65536, k1MiB = 1u << 20;
 
 // The same body into one new temporary file, writeSize bytes per write.
 void CopyBaseline(benchmark::State& state, const std::string& body, size_t writeSize) {
@@ -256,6 +256,7 @@ void CopyBaselineSeparateFiles(benchmark::State& state, size_t writeSize) {
 
 void BM_Baseline_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody(), k8KiB); }
 void BM_Baseline1MiB_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody(), k1MiB); }
+void BM_Baseline64KiB_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody(), k64KiB); }
 void BM_Parse_LargeFile(benchmark::State& state) { Parse(state, LargeFileBody(), 1); }
 void BM_ParseChunked_LargeFile(benchmark::State& state) { ParseChunked(state, LargeFileBody(), 1); }
 void BM_Baseline_ManyFiles(benchmark::State& state) { CopyBaseline(state, ManyFilesBody(), k8KiB); }
@@ -280,6 +281,7 @@ void BM_ParseBuffered_TextFields(benchmark::State& state) { ParseBuffered(state,
 // cache; real time, because the writes happen in the kernel.
 BENCHMARK(BM_Baseline_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_Baseline1MiB_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Baseline64KiB_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_Parse_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ParseChunked_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_Baseline_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
