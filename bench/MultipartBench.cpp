@@ -1,5 +1,6 @@
-// Multipart parsing as the upload object does it, against a baseline that
-// copies the same body from memory to one temporary file in 8 KiB writes.
+// Multipart parsing as the upload object does it, against baselines that
+// copy the same body from memory to one temporary file in 8 KiB and in 1 MiB
+// writes, and, for the many-files body, each part's data to a file of its own.
 //
 // Each Parse iteration first builds the host's array: fresh memory holding
 // the body, as a host fills it from the request before the component sees it
@@ -7,7 +8,9 @@
 // a reader over its memory, up to closed temporary files and built lists.
 // Destroying the parser (which deletes the files) and the array is not timed.
 // The Buffered benchmarks show the earlier path for comparison: the body
-// copied into a ByteBuffer first, inside the timing. Run:
+// copied into a ByteBuffer first, inside the timing. The Chunked benchmarks
+// read the array through ChunkedInput in 64 KiB chunks, as ReadChunkBytes =
+// 65536 has the upload object read it. Run:
 // build/native/bench/multipart_bench (TMPDIR picks the directory; --cold-heap
 // for glibc's default heap).
 #include <benchmark/benchmark.h>
@@ -21,6 +24,7 @@
 
 #include "support/ByteBuffer.h"
 #include "support/ByteString.h"
+#include "support/ChunkedInput.h"
 #include "support/FileHandles.h"
 #include "bench/HeapState.h"
 #include "support/MemoryInput.h"
@@ -118,6 +122,45 @@ void Parse(benchmark::State& state, const std::string& body, size_t expectedFile
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
 }
 
+// The host's array handed out in chunks of a fixed size, as successive
+// BinaryRead answers.
+class ArrayChunks final : public ChunkedInput {
+public:
+    static constexpr uint32_t kChunk = 65536;
+    ArrayChunks(const unsigned char* array, uint32_t size) : ChunkedInput(size, kChunk), array_(array) {}
+
+protected:
+    uint32_t ReadChunk(uint32_t count, const unsigned char*& bytes) override {
+        bytes = array_ + given_;
+        given_ += count;
+        return count;
+    }
+    void EndedEarly(uint32_t, uint32_t) override { std::abort(); }
+
+private:
+    const unsigned char* array_;
+    uint32_t given_ = 0;
+};
+
+void ParseChunked(benchmark::State& state, const std::string& body, size_t expectedFiles) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        unsigned char* array = HostArray(body);
+        auto* parser = new PostDataParser;
+        state.ResumeTiming();
+        {
+            ArrayChunks input(array, static_cast<uint32_t>(body.size()));
+            parser->Parse(kContentType.c_str(), input);
+        }
+        state.PauseTiming();
+        if (parser->Files().Count() != expectedFiles) state.SkipWithError("unexpected number of files");
+        delete parser;
+        std::free(array);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+}
+
 // The earlier path: the body copied into a ByteBuffer (mode 1, 1024-byte
 // buffers), then parsed from it, both timed.
 void ParseBuffered(benchmark::State& state, const std::string& body, size_t expectedFiles) {
@@ -165,21 +208,24 @@ void TouchFreshMemory(benchmark::State& state, size_t size) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
 
-// data into a new temporary file (its name in path), 8 KiB per write.
-void WriteToNewFile(benchmark::State& state, const std::string& data, ByteString& path) {
+// data into a new temporary file (its name in path), created as the parser
+// creates its files, writeSize bytes per write.
+void WriteToNewFile(benchmark::State& state, const std::string& data, ByteString& path, size_t writeSize) {
     const int fd = CreateTemporaryFileHandle(path);
-    for (size_t at = 0; at < data.size(); at += 8192) {
-        const unsigned count = static_cast<unsigned>(std::min<size_t>(8192, data.size() - at));
+    for (size_t at = 0; at < data.size(); at += writeSize) {
+        const unsigned count = static_cast<unsigned>(std::min<size_t>(writeSize, data.size() - at));
         if (rt::Write(fd, data.data() + at, count) != static_cast<int>(count)) state.SkipWithError("write failed");
     }
     CloseFileHandle(fd);
 }
 
-// The same body into one new temporary file, 8 KiB per write.
-void CopyBaseline(benchmark::State& state, const std::string& body) {
+constexpr size_t k8KiB = 8192, k64KiB = 65536, k1MiB = 1u << 20;
+
+// The same body into one new temporary file, writeSize bytes per write.
+void CopyBaseline(benchmark::State& state, const std::string& body, size_t writeSize) {
     for (auto _ : state) {
         ByteString path;
-        WriteToNewFile(state, body, path);
+        WriteToNewFile(state, body, path, writeSize);
         state.PauseTiming();
         rt::Unlink(path.Text());
         state.ResumeTiming();
@@ -188,9 +234,11 @@ void CopyBaseline(benchmark::State& state, const std::string& body) {
 }
 
 // The floor for the many-files body: each part's data into a new temporary
-// file of its own, 8 KiB per write, as the parser must store them. What this
-// costs beyond the one-file baseline is the file system's, per file.
-void CopyBaselineSeparateFiles(benchmark::State& state) {
+// file of its own, writeSize bytes per write, as the parser must store them;
+// each file is closed in the timing and deleted outside it, as the parser's
+// are. What this costs beyond the one-file baseline is the file system's, per
+// file.
+void CopyBaselineSeparateFiles(benchmark::State& state, size_t writeSize) {
     static const std::vector<std::string> parts = [] {
         std::vector<std::string> p;
         for (int i = 0; i < 200; ++i) p.push_back(RandomBytes(256u << 10, 100 + i));
@@ -198,7 +246,7 @@ void CopyBaselineSeparateFiles(benchmark::State& state) {
     }();
     std::vector<ByteString> paths(parts.size());
     for (auto _ : state) {
-        for (size_t i = 0; i < parts.size(); ++i) WriteToNewFile(state, parts[i], paths[i]);
+        for (size_t i = 0; i < parts.size(); ++i) WriteToNewFile(state, parts[i], paths[i], writeSize);
         state.PauseTiming();
         for (const ByteString& path : paths) rt::Unlink(path.Text());
         state.ResumeTiming();
@@ -206,14 +254,22 @@ void CopyBaselineSeparateFiles(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(ManyFilesBody().size()));
 }
 
-void BM_Baseline_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody()); }
+void BM_Baseline_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody(), k8KiB); }
+void BM_Baseline1MiB_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody(), k1MiB); }
+void BM_Baseline64KiB_LargeFile(benchmark::State& state) { CopyBaseline(state, LargeFileBody(), k64KiB); }
 void BM_Parse_LargeFile(benchmark::State& state) { Parse(state, LargeFileBody(), 1); }
-void BM_Baseline_ManyFiles(benchmark::State& state) { CopyBaseline(state, ManyFilesBody()); }
+void BM_ParseChunked_LargeFile(benchmark::State& state) { ParseChunked(state, LargeFileBody(), 1); }
+void BM_Baseline_ManyFiles(benchmark::State& state) { CopyBaseline(state, ManyFilesBody(), k8KiB); }
 void BM_Parse_ManyFiles(benchmark::State& state) { Parse(state, ManyFilesBody(), 200); }
-void BM_Baseline_ManyFilesSeparate(benchmark::State& state) { CopyBaselineSeparateFiles(state); }
-void BM_Baseline_NearMiss(benchmark::State& state) { CopyBaseline(state, NearMissBody()); }
+void BM_ParseChunked_ManyFiles(benchmark::State& state) { ParseChunked(state, ManyFilesBody(), 200); }
+void BM_Baseline_ManyFilesSeparate(benchmark::State& state) { CopyBaselineSeparateFiles(state, k8KiB); }
+void BM_Baseline1MiB_ManyFilesSeparate(benchmark::State& state) { CopyBaselineSeparateFiles(state, k1MiB); }
+void BM_Baseline_NearMiss(benchmark::State& state) { CopyBaseline(state, NearMissBody(), k8KiB); }
+void BM_Baseline1MiB_NearMiss(benchmark::State& state) { CopyBaseline(state, NearMissBody(), k1MiB); }
 void BM_Parse_NearMiss(benchmark::State& state) { Parse(state, NearMissBody(), 1); }
+void BM_ParseChunked_NearMiss(benchmark::State& state) { ParseChunked(state, NearMissBody(), 1); }
 void BM_Parse_TextFields(benchmark::State& state) { Parse(state, TextFieldsBody(), 0); }
+void BM_ParseChunked_TextFields(benchmark::State& state) { ParseChunked(state, TextFieldsBody(), 0); }
 void BM_Fill_LargeFile(benchmark::State& state) { FillOnly(state, LargeFileBody()); }
 void BM_Fill_TextFields(benchmark::State& state) { FillOnly(state, TextFieldsBody()); }
 void BM_TouchFreshMemory_LargeFile(benchmark::State& state) { TouchFreshMemory(state, LargeFileBody().size()); }
@@ -224,13 +280,21 @@ void BM_ParseBuffered_TextFields(benchmark::State& state) { ParseBuffered(state,
 // Baselines and parses alternate so that both see the same state of the disk
 // cache; real time, because the writes happen in the kernel.
 BENCHMARK(BM_Baseline_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Baseline1MiB_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Baseline64KiB_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_Parse_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ParseChunked_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_Baseline_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_Parse_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ParseChunked_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_Baseline_ManyFilesSeparate)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_Baseline1MiB_ManyFilesSeparate)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_Baseline_NearMiss)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_Baseline1MiB_NearMiss)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_Parse_NearMiss)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ParseChunked_NearMiss)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_Parse_TextFields)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ParseChunked_TextFields)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_ParseBuffered_LargeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ParseBuffered_ManyFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_ParseBuffered_TextFields)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);

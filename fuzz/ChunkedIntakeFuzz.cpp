@@ -88,7 +88,7 @@ Outcome Parse(const std::string& contentType, InputBuffer& body, const ParseLimi
     for (const UploadedFile& file : parser.Files()) {
         for (const ByteString* text : {&file.fieldName, &file.userPath, &file.contentType})
             outcome.results.push_back(Str(*text));
-        outcome.results.push_back(std::to_string(file.size) + ":" + ReadWholeFile(Str(file.tmpPath)));
+        outcome.results.push_back(std::to_string(file.size) + ":" + ReadWholeFile(Str(file.tmpPath.Name())));
     }
     if (outcome.limit || outcome.endedEarly) Require(outcome.results.empty(), "a failed parse kept results");
     return outcome;

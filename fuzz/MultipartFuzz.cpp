@@ -43,7 +43,7 @@ void Check(const PostDataParser& parser, const std::string& delimiter, const std
         const reference::File& want = expected.files[i];
         if (Str(file.fieldName) != want.fieldName || Str(file.userPath) != want.userPath) Fail("file record differs");
         if (file.size != static_cast<int32_t>(want.data.size())) Fail("file size differs");
-        if (ReadWholeFile(Str(file.tmpPath)) != want.data) Fail("file content differs");
+        if (ReadWholeFile(Str(file.tmpPath.Name())) != want.data) Fail("file content differs");
     }
 }
 

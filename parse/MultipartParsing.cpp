@@ -3,18 +3,14 @@
 
 #include "support/ByteSearch.h"
 #include "support/InputBuffer.h"
+#include "parse/PartDataScan.h"
 #include "parse/PostDataParser.h"
-#include "support/RuntimeFiles.h"
 #include "parse/TokenSplitter.h"
-#include "support/UniqueAny.h"
 #include "support/XFile.h"
 
 namespace qor {
 
 namespace {
-
-// A temporary file that no record owns yet: deleted when its owner goes.
-using UnownedTemporaryFile = UniqueAny<const char*, [](const char* path) { rt::Unlink(path); }>;
 
 constexpr const char kDisposition[] = "CONTENT-DISPOSITION";
 constexpr uint32_t kDispositionLength = sizeof kDisposition - 1;
@@ -29,10 +25,9 @@ struct AppendToValue {
     }
 };
 
-// A file part: the bytes go into the temporary file's put buffer and count
-// in the record's size. A run is split where the buffer fills, so the file
-// sees the same writes as byte-wise PutByte, and when a write fails the size
-// counts the bytes up to the one whose arrival triggered it, as byte-wise.
+// A file part: the bytes go to the temporary file and count in the record's
+// size. A large run goes to the file straight from the body's memory, in
+// writes of at most kLargeWrite bytes; a small one waits in the put buffer.
 struct AppendToFile {
     XFile& writer;
     int32_t& size;
@@ -41,24 +36,13 @@ struct AppendToFile {
         // Nothing of a run that would take the file past its bound is written.
         if (maxBytes != 0 && count > maxBytes - static_cast<uint32_t>(size))
             throw ParseLimitExceeded(ParseLimitExceeded::Limit::FileBytes, maxBytes);
-        const uint32_t capacity = writer.PutBufferSize();
-        while (count != 0) {
-            const uint32_t room = capacity - writer.Pending();
-            if (room == 0) {  // the next byte hands the full buffer on
-                Add(1);
-                writer.PutByte(*bytes++);
-                --count;
-                continue;
-            }
-            const uint32_t n = count < room ? count : room;
-            Add(n);
+        // Unsigned arithmetic: a size beyond 31 bits wraps instead of overflowing.
+        size = static_cast<int32_t>(static_cast<uint32_t>(size) + count);
+        for (uint32_t n; count != 0; bytes += n, count -= n) {
+            n = count < PostDataParser::kLargeWrite ? count : PostDataParser::kLargeWrite;
             writer.PutBytes(bytes, n);
-            bytes += n;
-            count -= n;
         }
     }
-    // Unsigned arithmetic: a size beyond 31 bits wraps instead of overflowing.
-    void Add(uint32_t n) { size = static_cast<int32_t>(static_cast<uint32_t>(size) + n); }
 };
 
 // A file input left blank: its data is read, run by run, and dropped.
@@ -183,153 +167,14 @@ constexpr struct ParameterClasses {
     bool Is(char c, uint8_t cls) const { return (of[static_cast<unsigned char>(c)] & cls) != 0; }
 } kParameterClasses;
 
-// Where a part's data ends. The data runs up to a delimiter line: CR LF, the
-// delimiter, then "--" (the closing delimiter: no part follows) or CR LF
-// (another part follows). Six states recognise it a byte at a time; only the
-// data state skips ahead, to the next CR LF. The bytes of a possible
-// delimiter (CR LF and a delimiter prefix, then "-" or CR) are held back
-// until they prove to be one, or data after all.
-enum class DataState : uint8_t { Data, AfterCr, Matching, DelimiterSeen, AfterHyphen, AfterDelimiterCr };
-struct DataScan {
-    DataState state = DataState::Data;
-    uint32_t k = 0;  // delimiter bytes matched in Matching
-};
-enum class DataEnd { RunUsed, Closing, NextPart };
-
-// What one run of body bytes holds, in the order the sink must receive it:
-// held-back bytes from earlier runs that proved data (they equal the first
-// `released` bytes of CR LF and the delimiter, then perhaps one extra byte),
-// then run[dataBegin, dataEnd). Held-back bytes that began in this run and
-// proved data lie inside that slice.
-struct DataStep {
-    DataScan next;  // for the next run, when the end is RunUsed
-    DataEnd end = DataEnd::RunUsed;
-    uint32_t consumed = 0;  // bytes of the run taken: all of it, or up to the delimiter line's end
-    uint32_t released = 0;
-    const unsigned char* releasedExtra = nullptr;
-    uint32_t dataBegin = 0, dataEnd = 0;
-};
-
-const unsigned char kHyphen = '-';
-
-// One run through the states, starting from scan. held is CR LF and the
-// delimiter (length bytes). Touches nothing but the result.
-DataStep StepPartData(const unsigned char* run, uint32_t n, DataScan scan, const unsigned char* held,
-                      uint32_t length) {
-    using enum DataState;
-    const unsigned char* delim = held + 2;
-    DataStep step;
-    DataState state = scan.state;
-    uint32_t k = scan.k;
-    uint32_t i = 0;
-    uint32_t pending = 0;             // run[pending, i): data not yet placed in the slice's start
-    uint32_t heldAt = 0;              // where held-back bytes begin in this run (0 if earlier)
-    bool heldBefore = state != Data;  // held-back bytes began in an earlier run
-    // The held-back bytes are data after all: count of them, plus one byte
-    // beyond the delimiter for the states after it.
-    auto release = [&](uint32_t count, const unsigned char* extra) {
-        if (heldBefore) {
-            step.released = count;
-            step.releasedExtra = extra;
-            pending = i;
-            heldBefore = false;
-        }
-        state = Data;
-    };
-    auto finish = [&](DataEnd end, uint32_t consumed, uint32_t dataEnd) {
-        step.end = end;
-        step.consumed = consumed;
-        step.dataBegin = pending;
-        step.dataEnd = dataEnd > pending ? dataEnd : pending;
-        step.next = DataScan{state, k};
-        return step;
-    };
-
-    while (i < n) {
-        switch (state) {
-        case Data:
-            // States Data to Matching for what lies wholly inside this run:
-            // find the next CR that LF follows (a CR before anything else is
-            // data, and examining the byte after it again finds the same),
-            // then match the delimiter. A near miss is data already in the
-            // slice, and the byte that ended it is examined again here. Only
-            // a match that reaches the run's end or the whole delimiter
-            // leaves this loop.
-            for (;;) {
-                const uint32_t cr = bytesearch::FindCrLf(run, i, n);
-                if (cr == n) {
-                    i = n;
-                    break;
-                }
-                uint32_t p = cr + 1;
-                if (p == n) {
-                    heldAt = cr;
-                    i = p;
-                    state = AfterCr;
-                    break;
-                }
-                ++p;
-                const uint32_t m = bytesearch::MatchedPrefix(run + p, n - p, delim, length);
-                p += m;
-                if (p < n && m < length) {  // a near miss
-                    i = p;
-                    continue;
-                }
-                heldAt = cr;
-                i = p;
-                k = m;
-                state = m == length ? DelimiterSeen : Matching;
-                break;
-            }
-            break;
-        case AfterCr:
-            if (run[i] == '\n') {
-                ++i;
-                k = 0;
-                state = length != 0 ? Matching : DelimiterSeen;
-            } else {
-                release(1, nullptr);  // examine the byte again: a second CR starts anew
-            }
-            break;
-        case Matching:
-            while (i < n && run[i] == delim[k]) {
-                ++i;
-                if (++k == length) {
-                    state = DelimiterSeen;
-                    break;
-                }
-            }
-            if (state == Matching && i < n) release(2 + k, nullptr);  // a near miss
-            break;
-        case DelimiterSeen:
-            if (run[i] == '-') {
-                state = AfterHyphen;
-            } else if (run[i] == '\r') {
-                state = AfterDelimiterCr;
-            } else {
-                release(2 + length, nullptr);  // and the byte itself is data
-            }
-            ++i;
-            break;
-        case AfterHyphen:
-            if (run[i] == '-') return finish(DataEnd::Closing, i + 1, heldAt);
-            release(2 + length, &kHyphen);
-            break;
-        case AfterDelimiterCr:
-            if (run[i] == '\n') return finish(DataEnd::NextPart, i + 1, heldAt);
-            release(2 + length, held);  // held[0] is the CR
-            break;
-        }
-    }
-    // In the data state the whole rest is data; otherwise the held-back
-    // bytes wait for the next run.
-    return finish(DataEnd::RunUsed, n, state == Data ? n : heldAt);
-}
-
 }  // namespace
 
 struct PostDataParser::PartHeaderReader {
-    explicit PartHeaderReader(ByteString& line) : headerSplit(line, ":"), headerName(header, ":") {}
+    PartHeaderReader() : headerSplit(line, ":"), headerName(header, ":") {}
+
+    // Reads the part's header lines up to the empty line that ends them;
+    // false when the body ends first.
+    bool ReadBlock(InputBuffer& body);
 
     // A header line of any shape: its name through the splitter, then the
     // parameters when it names Content-Disposition.
@@ -342,6 +187,7 @@ struct PostDataParser::PartHeaderReader {
     ByteString fieldName, fileName, contentType;
     bool isFile = false;
 
+    ByteString line;  // the header line being read
     ByteString header;
     TokenSplitter headerSplit;  // a header line, at ":"
     TokenSplitter headerName;   // upper-cases the header name
@@ -394,26 +240,49 @@ void PostDataParser::PartHeaderReader::ReadDisposition(const char* p) {
     }
 }
 
+bool PostDataParser::PartHeaderReader::ReadBlock(InputBuffer& body) {
+    fieldName.Clear();
+    fileName.Clear();
+    contentType.Clear();
+    isFile = false;
+    bool more = ReadLine(body, line);
+    while (more && line.Length() != 0) {
+        switch (LookAtHeader(line)) {
+        case HeaderShape::Other: ReadContentType(line, contentType); break;
+        case HeaderShape::Disposition: ReadDisposition(line.Text() + kDispositionLength + 1); break;
+        case HeaderShape::NeedsSplitter: ReadHeaderLine(line); break;
+        }
+        more = ReadLine(body, line);
+    }
+    return more;
+}
+
 void PostDataParser::DeleteHeaderReader(PartHeaderReader* reader) noexcept { delete reader; }
 
 PostDataParser::PartHeaderReader& PostDataParser::HeaderReader() {
-    if (!headerReader_) headerReader_.reset(new PartHeaderReader(line));
+    if (!headerReader_) headerReader_.reset(new PartHeaderReader);
     return *headerReader_.get();
 }
 
-void PostDataParser::ParseMultipart() {
-    if (!ReadLine()) return;
+struct PostDataParser::MultipartBody {
+    InputBuffer& input;
+    DelimiterLine delimiter;
+};
+
+void PostDataParser::ParseMultipart(InputBuffer& input, const ByteString& delimiterLine) {
+    MultipartBody body{input, DelimiterLine(reinterpret_cast<const unsigned char*>(delimiterLine.Text()),
+                                            delimiterLine.Length())};
+    ByteString& line = HeaderReader().line;
     // Anything before or after the delimiter on the first line (blanks
     // included) leaves the whole body unparsed.
-    if (!line.Equals(delimiter)) return;
-    while (ParsePart()) {
+    if (!ReadLine(input, line) || !line.Equals(delimiterLine.Text() + 2)) return;
+    while (ParsePart(body)) {
     }
-    line.Clear();
 }
 
-bool PostDataParser::ReadLine() {
+bool PostDataParser::ReadLine(InputBuffer& body, ByteString& line) {
     line.Clear();
-    BodyRunReader runs(*body);
+    BodyRunReader runs(body);
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
         for (uint32_t from = 0;;) {
@@ -431,113 +300,119 @@ bool PostDataParser::ReadLine() {
     return false;
 }
 
-bool PostDataParser::ParsePart() {
+bool PostDataParser::ParsePart(MultipartBody& body) {
     PartHeaderReader& header = HeaderReader();
-    header.fieldName.Clear();
-    header.fileName.Clear();
-    header.contentType.Clear();
-    header.isFile = false;
-
-    bool more = ReadLine();
-    while (more && line.Length() != 0) {
-        switch (LookAtHeader(line)) {
-        case HeaderShape::Other: ReadContentType(line, header.contentType); break;
-        case HeaderShape::Disposition: header.ReadDisposition(line.Text() + kDispositionLength + 1); break;
-        case HeaderShape::NeedsSplitter: header.ReadHeaderLine(line); break;
-        }
-        more = ReadLine();
-    }
-    ByteString& fieldName = header.fieldName;
-    ByteString& fileName = header.fileName;
-    const bool isFile = header.isFile;
-
+    header.ReadBlock(body.input);
     // The end of the body, an empty header block, or a part without a name:
     // its data is not consumed and no later part is read.
-    if (fieldName.Length() == 0) return false;
+    if (header.fieldName.Length() == 0) return false;
 
     // A blank file input adds no value, so it does not count against MaxParts.
-    if (!isFile || fileName.Length() != 0) CountPart();
-    if (!isFile) {
+    if (!header.isFile || header.fileName.Length() != 0) CountPart();
+    // Parsing goes on after the closing delimiter too: whatever follows it
+    // is read as the next part's header block.
+    if (!header.isFile) {
         static const ByteString empty;
-        AddValue(fieldName, empty);
-        AppendToValue sink{fields[static_cast<uint32_t>(curField)].values[static_cast<uint32_t>(curValue)]};
-        CopyPartData(sink);
-    } else if (fileName.Length() == 0) {
+        AppendToValue sink{AddValue(header.fieldName, empty)};
+        CopyPartData(body, sink);
+    } else if (header.fileName.Length() == 0) {
         SkipByte sink;
-        CopyPartData(sink);
+        CopyPartData(body, sink);
     } else {
-        StoreFilePart(fieldName, fileName, header.contentType);
+        StoreFilePart(body, header.fieldName, header.fileName, header.contentType);
     }
     return true;
 }
 
-void PostDataParser::StoreFilePart(const ByteString& fieldName, const ByteString& fileName,
+void PostDataParser::StoreFilePart(MultipartBody& body, const ByteString& fieldName, const ByteString& fileName,
                                    const ByteString& contentType) {
     if (limits_.maxFiles != 0 && files.Count() - filesBefore_ >= limits_.maxFiles)
         throw ParseLimitExceeded(ParseLimitExceeded::Limit::Files, limits_.maxFiles);
-    UploadedFile record;
+    // The record goes into the list first and owns the file from its
+    // creation on. A failure from there takes the record back with the
+    // parse, which deletes the file after the writer, destroyed on the way
+    // out, has closed it.
+    UploadedFile& record = files.Emplace();
     record.fieldName.Assign(fieldName);
     record.userPath.Assign(fileName);
     record.contentType.Assign(contentType);
-    // Creating the file is the last step that may fail before anything of the
-    // part is stored. Until the record is appended, a failure deletes the file
-    // (after the writer, made later, has closed it); from then on the record
-    // owns it and the parser's destruction deletes it.
-    UnownedTemporaryFile unowned;
-    auto writer = std::make_unique<XFile>(XFile::NewTemporary{}, record.tmpPath, kFileBufferSize);
-    unowned.reset(record.tmpPath.Text());
-    files.Append(record);
-    unowned.release();
-    int32_t& size = files.Last().size;
-    // An alarm from here on destroys the writer on its way out, which closes
-    // the file and ignores the writer's own errors.
+    XFile writer(record.tmpPath, kFileBufferSize);
     AddValue(fieldName, fileName);
-    AppendToFile sink{*writer, size, limits_.maxFileBytes};
-    CopyPartData(sink);
-    writer->Close();
+    AppendToFile sink{writer, record.size, limits_.maxFileBytes};
+    CopyPartData(body, sink);
+    writer.Close();
 }
 
-void PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
-    curField = FindField(name);
-    if (curField < 0) {
-        curField = static_cast<int32_t>(fields.Count());
-        curValue = 0;
-        fields.Emplace(name, value);
+// Bodies of many empty values ("a=&a=&...") cost only their slots, and a
+// part's value allocates once its data arrives.
+ByteString& PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
+    const int32_t found = FindField(name);
+    if (found < 0) {
+        FormField& field = value.Length() == 0 ? fields.Emplace(name, ByteString::WithoutStorage())
+                                               : fields.Emplace(name, value);
         index_.AddMissed(fields);  // the new field goes where the lookup missed
+        return field.values[0];
+    }
+    NoteGrowth(static_cast<uint32_t>(found));
+    ByteStringList& values = fields[static_cast<uint32_t>(found)].values;
+    if (value.Length() == 0) return values.Append(ByteString::WithoutStorage());
+    return values.Append(value);
+}
+
+namespace {
+
+// held becomes window[from, size): a tail of itself, or of a run.
+void Hold(ByteString& held, const unsigned char* window, uint32_t from, uint32_t size) {
+    const uint32_t count = size - from;
+    if (window != reinterpret_cast<const unsigned char*>(held.Text())) {
+        held.Clear();
+        held.AppendBytes(reinterpret_cast<const char*>(window + from), count);
         return;
     }
-    NoteGrowth(static_cast<uint32_t>(curField));
-    ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;
-    curValue = static_cast<int32_t>(values.Count());
-    if (value.Length() == 0)
-        values.Append(ByteString::WithoutStorage());  // grows as the part's data arrives
-    else
-        values.Append(value);
+    char* text = held.MutableText();
+    std::memmove(text, text + from, count);
+    text[count] = 0;
+    held.SetLength(count);
 }
 
+}  // namespace
+
+// The loop that feeds the scan, one window at a time: the body's next run,
+// or the bytes held back at the end of the last run followed by enough of
+// the next run to decide on them. A long run is scanned a piece at a time,
+// so that each piece is still in the cache when the sink copies it. Held
+// bytes are always a proper prefix of the delimiter line and its two bytes;
+// at the end of the body they are dropped.
 template <typename Sink>
-int PostDataParser::CopyPartData(Sink& sink) {
-    const uint32_t length = delimiter.Length();
-    if (delimiterLine_.Length() != length + 2 ||
-        std::memcmp(delimiterLine_.Text() + 2, delimiter.Text(), length) != 0) {
-        delimiterLine_.Assign("\r\n");
-        delimiterLine_.Append(delimiter.Text());
-    }
-    const auto* held = reinterpret_cast<const unsigned char*>(delimiterLine_.Text());
-    DataScan scan;
-    BodyRunReader runs(*body);
+void PostDataParser::CopyPartData(MultipartBody& body, Sink& sink) {
+    const uint32_t lineEnd = body.delimiter.length + 2;  // the line and "--" or CR LF
+    // A piece longer than the line ends its held bytes past its start.
+    const uint32_t piece = kScanPiece > lineEnd ? kScanPiece : lineEnd + 1;
+    ByteString held = ByteString::WithoutStorage();
+    BodyRunReader runs(body.input);
     const unsigned char* run = nullptr;
     while (const uint32_t n = runs.Next(run)) {
-        const DataStep step = StepPartData(run, n, scan, held, length);
-        if (step.released != 0) sink.Put(held, step.released);
-        if (step.releasedExtra != nullptr) sink.Put(step.releasedExtra, 1);
-        if (step.dataEnd > step.dataBegin) sink.Put(run + step.dataBegin, step.dataEnd - step.dataBegin);
-        runs.Take(step.consumed);
-        if (step.end == DataEnd::Closing) return 0;
-        if (step.end == DataEnd::NextPart) return 1;
-        scan = step.next;
+        const uint32_t before = held.Length();
+        const uint32_t taken = n < (before != 0 ? lineEnd : piece) ? n : (before != 0 ? lineEnd : piece);
+        const unsigned char* window = run;
+        if (before != 0) {
+            held.AppendBytes(reinterpret_cast<const char*>(run), taken);
+            window = reinterpret_cast<const unsigned char*>(held.Text());
+        }
+        const uint32_t size = before + taken;
+        const PartScan scan = ScanPartData(window, size, body.delimiter);
+        if (scan.data != 0) sink.Put(window, scan.data);
+        if (scan.end == PartEnd::Closing || scan.end == PartEnd::NextPart) {
+            runs.Take(scan.data + lineEnd - before);
+            return;
+        } else if (scan.end == PartEnd::Held && taken < n) {
+            runs.Take(scan.data - before);  // the run goes on: scan again from the held bytes
+            held.Clear();
+        } else {
+            Hold(held, window, scan.data, size);
+            runs.Take(taken);
+        }
     }
-    return 0;  // the body ended: held-back bytes are dropped
 }
 
 }  // namespace qor

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <utility>
 
 #include "support/ByteString.h"
+#include "support/TemporaryFile.h"
 #include "parse/OrderedList.h"
 
 namespace qor {
@@ -26,15 +28,18 @@ struct FormField {
 
     FormField() = default;
     FormField(const ByteString& fieldName, const ByteString& firstValue) : name(fieldName) { values.Append(firstValue); }
+    FormField(const ByteString& fieldName, ByteString&& firstValue) : name(fieldName) {
+        values.Append(std::move(firstValue));
+    }
 };
 
-// One stored file part. The data sits in the temporary file at tmpPath,
-// which the parser deletes when it is destroyed. The writer that fills the
-// file while the part is copied joins this record with the file layer.
+// One stored file part. The data sits in the temporary file that tmpPath
+// owns: destroying the record, or taking it back with a failed parse,
+// deletes the file.
 struct UploadedFile {
     ByteString fieldName;
     ByteString userPath;  // as the browser sent it, directories included
-    ByteString tmpPath;
+    TemporaryFile tmpPath;
     ByteString contentType;  // the part's Content-Type value, blanks trimmed; empty when it had none
     int32_t size = 0;
 };

@@ -1,6 +1,5 @@
 #include "parse/PostDataParser.h"
 
-#include "support/RuntimeFiles.h"
 #include "parse/TokenSplitter.h"
 
 namespace qor {
@@ -9,10 +8,8 @@ namespace {
 constexpr const char* kParameterBlanks = " \t\"";
 }
 
-PostDataParser::~PostDataParser() {
-    // A file already gone, moved or undeletable simply stays as it is.
-    for (const UploadedFile& file : files) rt::Unlink(file.tmpPath.Text());
-}
+// The file records delete their files.
+PostDataParser::~PostDataParser() = default;
 
 PostDataParser::Savepoint::Savepoint(PostDataParser& parser) noexcept
     : parser_(parser), owner_(!parser.undo_.open) {
@@ -43,15 +40,15 @@ void PostDataParser::NoteGrowthSlow(uint32_t field) {
     undo.noted[field] = true;
 }
 
-// Newest first: values of older fields, then new fields, then new files. A
-// file still being written was closed when its writer went out of scope.
+// Newest first: values of older fields, then new fields, then new files,
+// whose records delete them. A file still being written was closed when its
+// writer went out of scope.
 void PostDataParser::RollBack() noexcept {
     for (const auto& [field, count] : undo_.grown) fields[field].values.Truncate(count);
     if (fields.Count() != undo_.fieldCount) {
         fields.Truncate(undo_.fieldCount);
         index_.Forget();
     }
-    for (uint32_t i = undo_.fileCount; i < files.Count(); ++i) rt::Unlink(files[i].tmpPath.Text());
     files.Truncate(undo_.fileCount);
 }
 
@@ -60,13 +57,7 @@ void PostDataParser::Parse(const char* contentType, InputBuffer& input, const Pa
     limits_ = limits;
     partsAdded_ = 0;
     filesBefore_ = files.Count();
-    // The body is the caller's: it is not kept past the call.
-    struct Detach {
-        InputBuffer*& body;
-        ~Detach() { body = nullptr; }
-    } detach{body};
-    body = &input;
-    ParseBody(contentType != nullptr ? contentType : "");
+    ParseBody(contentType != nullptr ? contentType : "", input);
     savepoint.Commit();
 }
 
@@ -121,10 +112,16 @@ bool PostDataParser::MultipartDelimiter(const char* contentType, ByteString& del
     return !trimmed.Equals(kUrlEncodedType) && DelimiterOf(trimmed, delimiter);
 }
 
-void PostDataParser::ParseBody(const char* contentType) {
-    AssignTrimmed(line, contentType);
-    if (line.Equals(kUrlEncodedType)) return ParseUrlEncoded();
-    if (DelimiterOf(line, delimiter)) ParseMultipart();
+// The trimmed content type's string goes on as the URL-encoded parse's pair,
+// or as the multipart delimiter line.
+void PostDataParser::ParseBody(const char* contentType, InputBuffer& body) {
+    ByteString text, delimiter;
+    AssignTrimmed(text, contentType);
+    if (text.Equals(kUrlEncodedType)) return ParseUrlEncoded(body, text);
+    if (!DelimiterOf(text, delimiter)) return;
+    text.Assign("\r\n");
+    text.Append(delimiter.Text());
+    ParseMultipart(body, text);
 }
 
 ByteString PostDataParser::FormText() const {

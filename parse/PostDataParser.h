@@ -16,8 +16,8 @@ class InputBuffer;
 
 // Turns a request body and its content type into text fields and stored
 // files. Results accumulate over the parser's life: Parse never empties the
-// lists, and a later body merges into them by field name. Destruction
-// deletes every temporary file recorded in `files`.
+// lists, and a later body merges into them by field name. Each file record
+// owns its temporary file: destroying the parser deletes them all.
 //
 // Input it does not recognise is ignored and the parser reports nothing
 // itself; Parse raises only ParseLimitExceeded, what the file layer raises
@@ -63,8 +63,14 @@ public:
     // digits. Reads the second character only when the first is a digit.
     static unsigned char HexPairValue(const char* digits);
 
-    // Temporary files are written through a put buffer of this size.
+    // Temporary files get small pieces of data through a put buffer of this
+    // size; data that lies contiguous in the body's memory goes to the file
+    // straight from there, in writes of at most kLargeWrite bytes.
     static constexpr uint32_t kFileBufferSize = 8192;
+    static constexpr uint32_t kLargeWrite = 1u << 20;
+    // A part's data is scanned for its end in pieces of this size, each
+    // stored before the next is scanned.
+    static constexpr uint32_t kScanPiece = 1u << 20;
 
     // What the parser adds while a savepoint is open (records, values, also
     // values added to fields that existed before, and temporary files) is
@@ -87,19 +93,22 @@ public:
     };
 
 private:
-    void ParseUrlEncoded();
-    // Parses a body that begins with the exact line `delimiter`: text parts
-    // become field values, file parts temporary files. XFileAlarm from the
-    // file layer leaves through here, and the savepoint of Parse takes back
-    // what was stored before it.
-    void ParseMultipart();
+    void ParseBody(const char* contentType, InputBuffer& body);
+    void ParseUrlEncoded(InputBuffer& body, ByteString& pair);
+    // Parses a body whose first line is exactly the delimiter (delimiterLine
+    // is CR LF and the delimiter): text parts become field values, file parts
+    // temporary files. XFileAlarm from the file layer leaves through here,
+    // and the savepoint of Parse takes back what was stored before it.
+    void ParseMultipart(InputBuffer& body, const ByteString& delimiterLine);
+    // A multipart body being parsed, with its delimiter line.
+    struct MultipartBody;
 
-    // Reads the next line of `body` into `line`, dropping every CR. True when
-    // an LF ended the line, false when the body ended first.
-    bool ReadLine();
+    // Reads the next line of body into line, dropping every CR. True when an
+    // LF ended the line, false when the body ended first.
+    static bool ReadLine(InputBuffer& body, ByteString& line);
     // Reads one part's header block and stores or skips the part's data.
     // False when parsing ends: no field name, or the body has ended.
-    bool ParsePart();
+    bool ParsePart(MultipartBody& body);
 
     // What an open savepoint needs to take the parse back.
     struct UndoLog {
@@ -118,7 +127,6 @@ private:
     }
     void NoteGrowthSlow(uint32_t field);
     void RollBack() noexcept;
-    void ParseBody(const char* contentType);
 
     // Reads one part's header block: its scratch strings and splitters, made
     // once per parser rather than once per part, and what the block said.
@@ -128,32 +136,28 @@ private:
     PartHeaderReader& HeaderReader();
 
     // Passes the current part's data to sink (Put(bytes, count)) up to the
-    // next delimiter. Returns 1 when another part follows, 0 after the
-    // closing delimiter or at the end of the body.
+    // next delimiter line, and reads past that line and the two bytes after
+    // it ("--" or CR LF), or to the end of the body.
     template <typename Sink>
-    int CopyPartData(Sink& sink);
+    static void CopyPartData(MultipartBody& body, Sink& sink);
 
     // Adds value at the end of the field's values, or as the first value of a
-    // new field; leaves curField and curValue on it.
-    void AddValue(const ByteString& name, const ByteString& value);
+    // new field, and gives back the value added.
+    ByteString& AddValue(const ByteString& name, const ByteString& value);
     // Splits one URL-encoded pair into name and value (scratch strings of
     // the caller) and adds the value.
     void AddPair(const ByteString& pair, ByteString& name, ByteString& value);
-    void StoreFilePart(const ByteString& fieldName, const ByteString& fileName, const ByteString& contentType);
+    void StoreFilePart(MultipartBody& body, const ByteString& fieldName, const ByteString& fileName,
+                       const ByteString& contentType);
     // Counts a value about to be added against the call's bound.
     void CountPart() {
         if (++partsAdded_ > limits_.maxParts && limits_.maxParts != 0)
             throw ParseLimitExceeded(ParseLimitExceeded::Limit::Parts, limits_.maxParts);
     }
 
-    int32_t curField = -1;  // field that receives data; -1 after a failed lookup
-    int32_t curValue = 0;   // value of curField being filled
-    ByteString line;        // work string: content type, URL-encoded pair, multipart line
-    InputBuffer* body = nullptr;  // the body being parsed, during Parse only
     ParseLimits limits_;          // of the current Parse
     uint32_t partsAdded_ = 0;     // by the current Parse
     uint32_t filesBefore_ = 0;    // files recorded when the current Parse began
-    ByteString delimiter;         // "--" followed by the multipart boundary
     FormFieldList fields;
     UploadedFileList files;
 
@@ -161,9 +165,6 @@ private:
     mutable FieldIndex index_;
     UndoLog undo_;
     UniqueHeaderReader headerReader_;
-    // CR LF and the delimiter in one piece, where a part's data ends; a near
-    // miss releases a prefix of it as data. Made on the first part.
-    ByteString delimiterLine_ = ByteString::WithoutStorage();
 };
 
 }  // namespace qor

@@ -75,8 +75,7 @@ void PostDataParser::UrlDecode(ByteString& text) {
 // in `line` as the body arrives and handled when its "&" does: the same pairs
 // in the same order, with the body held only once. A NUL ends the text, so
 // the bytes after it are read but take no part.
-void PostDataParser::ParseUrlEncoded() {
-    InputBuffer& input = *body;
+void PostDataParser::ParseUrlEncoded(InputBuffer& input, ByteString& line) {
     line.Clear();
     ByteString name, value;
     bool ended = false;
@@ -130,19 +129,7 @@ void PostDataParser::AddPair(const ByteString& pairText, ByteString& name, ByteS
     TrimPairBlanks(name);
     TrimPairBlanks(value);
 
-    curField = FindField(name);
-    if (curField < 0) {
-        fields.Emplace(name, value);
-        index_.AddMissed(fields);
-    } else {
-        NoteGrowth(static_cast<uint32_t>(curField));
-        ByteStringList& values = fields[static_cast<uint32_t>(curField)].values;
-        // Bodies of many empty values ("a=&a=&...") cost only their slots.
-        if (value.Length() == 0)
-            values.Append(ByteString::WithoutStorage());
-        else
-            values.Append(value);
-    }
+    AddValue(name, value);
 }
 
 }  // namespace qor

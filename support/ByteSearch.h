@@ -48,12 +48,22 @@ inline uint32_t FindCrLf(const unsigned char* run, uint32_t from, uint32_t n) {
 }
 
 // The first index in [from, n) that holds CR or LF; n when there is none.
-// Eight bytes are tested at a time for either (a byte equal to one of them
-// leaves a zero byte after the XOR); the byte loop then finds which.
+// Sixteen bytes are compared at a time where the vector unit allows, then
+// eight (a byte equal to either leaves a zero byte after the XOR); the byte
+// loop then finds which.
 inline uint32_t FindLineBreak(const unsigned char* run, uint32_t from, uint32_t n) {
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     constexpr uint64_t kHighs = 0x8080808080808080ull;
     uint32_t i = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; n - i >= 16; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + i));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+        if (mask != 0) return i + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
     for (; n - i >= 8; i += 8) {
         uint64_t word;
         std::memcpy(&word, run + i, 8);
@@ -63,6 +73,48 @@ inline uint32_t FindLineBreak(const unsigned char* run, uint32_t from, uint32_t 
     }
     for (; i < n; ++i)
         if (run[i] == '\r' || run[i] == '\n') return i;
+    return n;
+}
+
+// The first index i in [from, n) where a copy of line (length bytes, at
+// least 1) may begin: run[i] equals the line's first byte and, when the whole
+// line fits before n, run[i + length - 1] equals its last; n when there is
+// none. A candidate still needs an exact compare. Data, and near misses of a
+// multipart delimiter line (CR LF, then a prefix of the delimiter, then
+// anything else), rarely match both ends, so they do not stop the search.
+inline uint32_t FindLineCandidatePlain(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                       uint32_t length);
+
+inline uint32_t FindLineCandidate(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                  uint32_t length) {
+    uint32_t p = from;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(static_cast<char>(line[0]));
+    const __m128i last = _mm_set1_epi8(static_cast<char>(line[length - 1]));
+    const auto both = [&](uint32_t at) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + at + length - 1));
+        return _mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last));
+    };
+    // 64 positions a step while their last bytes lie in the run, then 16.
+    while (n - p >= 64 + length) {
+        const __m128i any = _mm_or_si128(_mm_or_si128(both(p), both(p + 16)), _mm_or_si128(both(p + 32), both(p + 48)));
+        if (_mm_movemask_epi8(any) != 0) break;
+        p += 64;
+    }
+    while (n - p >= 16 + length) {
+        const int mask = _mm_movemask_epi8(both(p));
+        if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        p += 16;
+    }
+#endif
+    return FindLineCandidatePlain(run, p, n, line, length);
+}
+
+inline uint32_t FindLineCandidatePlain(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                       uint32_t length) {
+    for (uint32_t p = from; p < n; ++p)
+        if (run[p] == line[0] && (n - p < length || run[p + length - 1] == line[length - 1])) return p;
     return n;
 }
 

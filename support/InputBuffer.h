@@ -31,9 +31,9 @@ public:
         return GetByteSlow(c);
     }
 
-    // Bulk counterparts of GetByte. Each leaves the same state (good flag, last
-    // byte, read index, medium position) and makes the same RawRead calls as
-    // the equivalent run of GetByte calls.
+    // Bulk counterparts of GetByte: each delivers the same bytes, in order,
+    // as the equivalent run of GetByte calls, and leaves the good flag and
+    // the last byte as they would.
     //
     // GetRun takes up to max following bytes as one contiguous run, valid until
     // the next call on this reader; 0 at the end.
@@ -46,8 +46,7 @@ public:
     // the latter.
     uint32_t PeekRun(const unsigned char*& run);
     // Takes count bytes of the run that PeekRun showed (never more than it
-    // showed). Bytes shown beyond the get buffer are taken through the same
-    // refills as GetByte makes.
+    // showed).
     void Consume(uint32_t count) {
         if (readIndex_ < validCount_ && count <= validCount_ - readIndex_) {
             if (count == 0) return;
@@ -73,7 +72,7 @@ protected:
     virtual void RawSeek(uint32_t position) = 0;
     // RawRead for a refill of the get buffer, with the same effects on the
     // medium. A medium that holds the bytes in memory, contiguous and
-    // unchanging for as long as it lives, may point bytes at them instead of
+    // unchanged until its next raw read, may point bytes at them instead of
     // copying them into destination; otherwise bytes is destination.
     virtual uint32_t RawReadView(unsigned char* destination, uint32_t count, const unsigned char*& bytes) {
         bytes = destination;

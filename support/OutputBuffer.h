@@ -31,8 +31,11 @@ public:
         PutLastByteSlow();
     }
 
-    // Bulk counterpart of PutByte: the same RawWrite calls, with the same
-    // bytes and counts, as `count` PutByte calls.
+    // Bulk counterpart of PutByte: the bytes reach the medium in order after
+    // those put before. What fits the buffer's room is copied into it;
+    // otherwise the waiting bytes go out first, and then a run at least as
+    // large as the buffer goes to the medium in one write, straight from the
+    // caller's bytes, and a smaller one into the buffer.
     void PutBytes(const unsigned char* bytes, uint32_t count) {
         if (count != 0 && count <= size_ - fill_) {  // fits: no write either way
             std::memcpy(putBuffer_.get() + fill_, bytes, count);

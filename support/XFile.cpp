@@ -2,6 +2,7 @@
 
 #include "support/FileHandles.h"
 #include "support/RuntimeFiles.h"
+#include "support/TemporaryFile.h"
 #include "support/XAlarm.h"
 
 namespace qor {
@@ -15,6 +16,11 @@ XFile::XFile(const char* path, uint16_t mode, uint32_t bufferSize) {
 XFile::XFile(NewTemporary, ByteString& path, uint32_t bufferSize) {
     SetBuffer(bufferSize);
     descriptor_.reset(CreateTemporaryFileHandle(path));
+}
+
+XFile::XFile(TemporaryFile& file, uint32_t bufferSize) {
+    SetBuffer(bufferSize);
+    descriptor_.reset(file.Create());
 }
 
 // The descriptor's owner closes it afterwards, quietly.

@@ -7,6 +7,7 @@
 namespace qor {
 
 class ByteString;
+class TemporaryFile;
 
 // Buffered output file: an OutputBuffer whose medium is a file descriptor.
 // The file is open from construction until Close or destruction. Close
@@ -23,6 +24,8 @@ public:
     // its name in path.
     struct NewTemporary {};
     XFile(NewTemporary, ByteString& path, uint32_t bufferSize);
+    // Creates a new temporary file that `file` owns from then on.
+    XFile(TemporaryFile& file, uint32_t bufferSize);
 
     ~XFile() override;
 

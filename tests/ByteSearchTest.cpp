@@ -61,3 +61,34 @@ TEST(ByteSearch, FastSearchesAgreeWithTheirPlainTwins) {
     }
     EXPECT_GT(stops, 100) << "whole delimiters longer than one step were matched";
 }
+
+// The two-byte filter against its plain loop: every start and end of the
+// window over text dense in CR, LF and the line's own bytes, so candidates
+// fall at every alignment, at the window's very end, and cut by it.
+TEST(ByteSearch, LineCandidateSearchAgreesWithItsPlainLoop) {
+    std::mt19937 random(12);
+    const std::string alphabet = "\r\n-AaB03xz";
+    const std::string line = "\r\n--AaB03x";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    int found = 0, cut = 0;
+    for (int round = 0; round < 200; ++round) {
+        std::string text(static_cast<size_t>(random() % 300), '\0');
+        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        for (size_t at = 0; at + line.size() <= text.size(); at += 40 + random() % 60) text.replace(at, line.size(), line);
+        const auto* run = reinterpret_cast<const unsigned char*>(text.data());
+        const auto size = static_cast<uint32_t>(text.size());
+        for (uint32_t length : {1u, 2u, 7u, static_cast<uint32_t>(line.size())}) {
+            for (uint32_t from = 0; from <= size; ++from) {
+                for (uint32_t n = from; n <= size; n += 1 + (n % 5 == 0 ? 0 : 3)) {
+                    const uint32_t plain = bytesearch::FindLineCandidatePlain(run, from, n, bytes, length);
+                    ASSERT_EQ(bytesearch::FindLineCandidate(run, from, n, bytes, length), plain)
+                        << round << " " << length << " " << from << " " << n;
+                    found += plain != n && n - plain >= length;
+                    cut += plain != n && n - plain < length;
+                }
+            }
+        }
+    }
+    EXPECT_GT(found, 1000);
+    EXPECT_GT(cut, 1000);
+}

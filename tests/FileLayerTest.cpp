@@ -8,6 +8,7 @@
 #include "support/FileHandles.h"
 #include "tests/FileSeams.h"
 #include "support/RuntimeFiles.h"
+#include "support/TemporaryFile.h"
 #include "tests/TempDirectory.h"
 #include "support/XAlarm.h"
 #include "support/XFile.h"
@@ -147,14 +148,17 @@ TEST_F(FileLayer, XFileWritesFullBlocksWhenTheNextByteArrivesAndTheRestAtClose) 
         sent.push_back('x');
         file.PutByte('x');
         EXPECT_EQ(recorder.Counts(), std::vector<unsigned>{8192});
+        // A put too large for the room hands the waiting byte on, then goes
+        // out whole; a small one waits for the close.
         std::string more(8191 + 4096, 'y');
         file.PutBytes(reinterpret_cast<const unsigned char*>(more.data()), static_cast<uint32_t>(more.size()));
-        sent += more;
-        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192}));
+        file.PutBytes(reinterpret_cast<const unsigned char*>("tail"), 4);
+        sent += more + "tail";
+        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 1, 12287}));
         file.Close();
-        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192, 4096}));
+        EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 1, 12287, 4}));
         file.Close();  // once closed, nothing more happens
-        EXPECT_EQ(recorder.writes.size(), 3u);
+        EXPECT_EQ(recorder.writes.size(), 4u);
     }
     EXPECT_EQ(ReadWholeFile(path), sent);
 
@@ -174,8 +178,10 @@ TEST_F(FileLayer, FailedWriteDropsWaitingBytesAndCloseStillCloses) {
     WriteRecorder recorder(8192 + 100);
     XFile file(path.c_str(), 0, 8192);
     const std::string data(3 * 8192, 'd');
-    file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 8192 * 2);
-    XFileAlarm alarm = AlarmOf([&] { file.PutByte('e'); });
+    file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 8192);
+    file.PutByte('e');  // hands the full buffer on
+    file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 100);
+    XFileAlarm alarm = AlarmOf([&] { file.PutBytes(reinterpret_cast<const unsigned char*>(data.data()), 8192); });
     EXPECT_STREQ(alarm.Message(), "Unable to write file");
     EXPECT_EQ(alarm.Detail(), nullptr);
     EXPECT_EQ(file.Pending(), 0u) << "bytes of the failed block are not written again";
@@ -185,7 +191,7 @@ TEST_F(FileLayer, FailedWriteDropsWaitingBytesAndCloseStillCloses) {
     const int fd = recorder.writes.back().fd;
     EXPECT_EQ(rt::Seek(fd, 0, SEEK_CUR), -1) << "descriptor closed";
     file.Close();  // already closed: no write, no alarm
-    EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 8192, 1}));
+    EXPECT_EQ(recorder.Counts(), (std::vector<unsigned>{8192, 101, 1}));
     EXPECT_EQ(ReadWholeFile(path).size(), 8192u + 100u);
 }
 
@@ -216,6 +222,35 @@ TEST_F(FileLayer, TemporaryFilesAreCreatedExclusivelyUnderFreshNames) {
     EXPECT_STREQ(path.Text(), temp.Join("next").c_str());
     EXPECT_EQ(ReadWholeFile(taken), "mine");
     EXPECT_EQ(ReadWholeFile(temp.Join("next")), "n");
+}
+
+// The owner deletes its file when it goes, and only a file it created: a
+// failed creation leaves names that others hold alone, and a moved-from
+// owner deletes nothing.
+TEST_F(FileLayer, TemporaryFileDeletesOnlyWhatItCreated) {
+    const std::string taken = temp.Join("taken");
+    WriteWholeFile(taken, "mine");
+    std::string created;
+    {
+        TemporaryFile moved;
+        {
+            TemporaryFile file;
+            {
+                ScriptedNames names(std::vector<std::string>(16, taken));
+                EXPECT_STREQ(AlarmOf([&] { XFile writer(file, 8192); }).Message(), "Unable to create file");
+            }
+            EXPECT_EQ(file.Name().Length(), 0u);
+            XFile writer(file, 8192);
+            writer.PutByte('x');
+            writer.Close();
+            created = file.Text();
+            moved = std::move(file);
+        }
+        EXPECT_EQ(ReadWholeFile(created), "x") << "the moved-from owner deleted nothing";
+        EXPECT_STREQ(moved.Text(), created.c_str());
+    }
+    EXPECT_FALSE(PathExists(created));
+    EXPECT_EQ(ReadWholeFile(taken), "mine");
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ struct StoredFile {
 inline std::vector<StoredFile> StoredFiles(const PostDataParser& parser) {
     std::vector<StoredFile> out;
     for (const UploadedFile& f : parser.Files())
-        out.push_back({Str(f.fieldName), Str(f.userPath), Str(f.tmpPath), f.size, ReadWholeFile(Str(f.tmpPath))});
+        out.push_back({Str(f.fieldName), Str(f.userPath), Str(f.tmpPath.Name()), f.size, ReadWholeFile(Str(f.tmpPath.Name()))});
     return out;
 }
 

@@ -194,21 +194,4 @@ private:
     Result result_;
 };
 
-// The writes that byte-wise PutByte through a put buffer of bufferSize gives
-// for count bytes, closing included: a full buffer goes out when the next
-// byte arrives, the rest at the end.
-inline std::vector<unsigned> ExpectedWrites(size_t count, unsigned bufferSize) {
-    std::vector<unsigned> writes;
-    size_t fill = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (fill == bufferSize) {
-            writes.push_back(bufferSize);
-            fill = 0;
-        }
-        ++fill;
-    }
-    if (fill != 0) writes.push_back(static_cast<unsigned>(fill));
-    return writes;
-}
-
 }  // namespace reference

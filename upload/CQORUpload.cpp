@@ -1,7 +1,6 @@
 #include "upload/CQORUpload.h"
 
 #include "upload/AlarmReport.h"
-#include "support/MemoryInput.h"
 #include "parse/ParseLimits.h"
 #include "automation/ReportError.h"
 #include "upload/RequestBody.h"
@@ -38,14 +37,6 @@ constexpr const char kResultsNotBuilt[] = "Can't build Form and Files";
 
 HRESULT Report(const char* description, HRESULT result) noexcept {
     return ReportError(description, result, GUID_NULL);
-}
-
-// How many bytes of the array make the body: the first `total`, or all it
-// holds when it holds fewer, so that nothing past the array is ever read.
-ULONG BodyLength(SAFEARRAY* array, LONG total) noexcept {
-    if (!array || total <= 0) return 0;
-    const ULONG held = array->rgsabound[0].cElements;
-    return held < static_cast<ULONG>(total) ? held : static_cast<ULONG>(total);
 }
 
 UniqueVariant TextVariant(const ByteString& text, UINT codePage) {
@@ -160,16 +151,11 @@ HRESULT CQORUpload::OnEndPage() {
 }
 
 // What ProcessPostData reads of the request before it parses: the content
-// type as 8-bit text, and the body, either whole in the host's locked array
-// or asked for chunk by chunk as the parse goes.
+// type as 8-bit text, and the body, whole in the host's locked array or
+// asked for chunk by chunk as the parse goes.
 struct CQORUpload::PostedRequest {
     std::string contentType;
-    UniqueVariant answer;  // the host's array of the whole body
-    ArrayDataLock lock;
-    std::optional<MemoryInput> whole;
-    std::optional<ChunkedRequestInput> chunks;
-
-    InputBuffer& Body() { return whole ? static_cast<InputBuffer&>(*whole) : *chunks; }
+    std::optional<ChunkedRequestInput> body;
 };
 
 namespace {
@@ -219,7 +205,7 @@ HRESULT CQORUpload::ProcessPostData() {
         PostedRequest posted;
         RETURN_IF_FAILED(RunPhase(kBodyNotStored, [&] { return ReadRequest(*request.get(), posted); }));
         RETURN_IF_FAILED(RunPhase(kBodyNotParsed, [&] {
-            parser_.Parse(posted.contentType.c_str(), posted.Body(), Limits());
+            parser_.Parse(posted.contentType.c_str(), *posted.body, Limits());
             return S_OK;
         }));
     }  // the host's array goes before the results are built
@@ -269,30 +255,13 @@ HRESULT CQORUpload::ReadRequest(IRequest& request, PostedRequest& posted) {
     if (hr == E_OUTOFMEMORY) return Report(kContentTypeNotText, hr);
     if (FAILED(hr)) posted.contentType.clear();
 
-    // The parse asks for each chunk as it needs it; the reader reports the
-    // host's failures itself.
-    if (readChunkBytes_ > 0 && total > 0) {
-        posted.chunks.emplace(request, total, readChunkBytes_);
-        return S_OK;
-    }
-
-    {
-        UniqueVariant count;
-        V_VT(count.get()) = VT_I4;
-        V_I4(count.get()) = total;
-        RETURN_IF_FAILED(ReportIfFailed(kNoBinaryRead, request.BinaryRead(count.get(), posted.answer.put())));
-    }  // whatever the host wrote back into the count is not used
-    // With nothing to read, the answer is not looked at: hosts answer an empty
-    // read with an empty array, VT_EMPTY or VT_NULL alike.
-    SAFEARRAY* bytes = nullptr;
-    if (total > 0) RETURN_IF_FAILED(ReportIfFailed(kNoBinaryRead, ByteArrayOf(*posted.answer.get(), &bytes)));
-
-    // The body is parsed where the host's array holds it, locked until the
-    // parse is done.
-    const ULONG length = BodyLength(bytes, total);
-    void* data = nullptr;
-    if (length != 0) RETURN_IF_FAILED(ReportIfFailed(kNoBinaryRead, LockArrayData(bytes, posted.lock, &data)));
-    posted.whole.emplace(static_cast<const unsigned char*>(data), length);
+    // With ReadChunkBytes the parse asks for each chunk as it needs it.
+    // Otherwise, and for an empty body, the whole body is one chunk, asked
+    // for now and parsed where the host's array holds it, locked until the
+    // parse is done. The reader raises the host's failures.
+    const bool whole = readChunkBytes_ <= 0 || total <= 0;
+    posted.body.emplace(request, total, whole ? 0 : readChunkBytes_);
+    if (whole) posted.body->ReadWhole();
     return S_OK;
 }
 

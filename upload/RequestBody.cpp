@@ -21,10 +21,25 @@ HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept {
 }
 
 ChunkedRequestInput::ChunkedRequestInput(IRequest& request, LONG total, LONG chunk)
-    : ChunkedInput(total > 0 ? static_cast<uint32_t>(total) : 0, chunk > 0 ? static_cast<uint32_t>(chunk) : 1),
-      request_(request) {}
+    : ChunkedInput(total > 0 ? static_cast<uint32_t>(total) : 0, chunk > 0 ? static_cast<uint32_t>(chunk) : 0,
+                   chunk <= 0),
+      request_(request),
+      total_(total) {}
 
-uint32_t ChunkedRequestInput::ReadChunk(uint32_t ask, const unsigned char*& bytes) {
+void ChunkedRequestInput::ReadWhole() {
+    const unsigned char* bytes = nullptr;
+    if (total_ <= 0) {
+        Ask(total_, bytes);
+        return;
+    }
+    PeekRun(bytes);  // the first refill asks for the one chunk
+}
+
+uint32_t ChunkedRequestInput::ReadChunk(uint32_t count, const unsigned char*& bytes) {
+    return Ask(static_cast<LONG>(count), bytes);
+}
+
+uint32_t ChunkedRequestInput::Ask(LONG ask, const unsigned char*& bytes) {
     // The last chunk goes before the next is asked for.
     data_.reset();
     answer_.reset();
@@ -32,10 +47,13 @@ uint32_t ChunkedRequestInput::ReadChunk(uint32_t ask, const unsigned char*& byte
     {
         UniqueVariant count;
         V_VT(count.get()) = VT_I4;
-        V_I4(count.get()) = static_cast<LONG>(ask);
+        V_I4(count.get()) = ask;
         hr = request_.BinaryRead(count.get(), answer_.put());
     }  // whatever the host wrote back into the count is not used
     if (FAILED(hr)) throw BodyReadFailure{kNoBinaryRead, hr};
+    // With nothing to read, the answer is not looked at: hosts answer an
+    // empty read with an empty array, VT_EMPTY or VT_NULL alike.
+    if (ask <= 0) return 0;
     SAFEARRAY* array = nullptr;
     if (FAILED(hr = ByteArrayOf(*answer_.get(), &array))) throw BodyReadFailure{kNoBinaryRead, hr};
     const uint32_t n = array ? array->rgsabound[0].cElements : 0;

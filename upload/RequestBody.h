@@ -29,19 +29,31 @@ struct BodyReadFailure {
 HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept;
 
 // The body of `total` bytes, asked of the host through BinaryRead in chunks
-// of at most `chunk` bytes (see ChunkedInput). A body that ends early, and a
-// failed or malformed answer, raise BodyReadFailure; the first carries
+// of at most `chunk` bytes (see ChunkedInput), or with a chunk of 0 or less
+// in one chunk of the whole body. A failed or malformed answer raises
+// BodyReadFailure, as does a chunked body that ends early, with
 // QOR_E_BODY_INCOMPLETE.
 class ChunkedRequestInput final : public ChunkedInput {
 public:
     ChunkedRequestInput(IRequest& request, LONG total, LONG chunk);
+
+    // For the whole body in one chunk: asks for it now, before the parse,
+    // as hosts expect of a page that reads its body. An answer shorter than
+    // `total` is the body. With a total of 0 or less the host is still asked,
+    // for that count, and its answer is not looked at.
+    void ReadWhole();
 
 protected:
     uint32_t ReadChunk(uint32_t count, const unsigned char*& bytes) override;
     [[noreturn]] void EndedEarly(uint32_t received, uint32_t total) override;
 
 private:
+    // The one BinaryRead: asks for count bytes and points bytes at the
+    // answer's, valid until the next call; returns how many it gave.
+    uint32_t Ask(LONG count, const unsigned char*& bytes);
+
     IRequest& request_;
+    const LONG total_;
     // The host's answer for the chunk being read, and its locked bytes.
     UniqueVariant answer_;
     ArrayDataLock data_;
