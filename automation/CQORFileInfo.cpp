@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qor {
 namespace {
@@ -55,6 +56,40 @@ HRESULT SaveFailure(std::wstring_view path, DWORD error) noexcept {
     }
 }
 
+// Reports a failed step of MoveTo, as SaveFailure does for SaveAs.
+HRESULT MoveFailure(std::wstring_view path, DWORD error, const wchar_t* nowAt = nullptr) noexcept {
+    try {
+        std::wstring description =
+            L"Can't move the uploaded file to " + std::wstring(path) + L": " + SystemMessage(error);
+        if (nowAt) description += L"; the file is now at " + std::wstring(nowAt);
+        return ReportErrorW(description.c_str(), HRESULT_FROM_WIN32(error), GUID_NULL);
+    } catch (const std::bad_alloc&) {
+        return ReportErrorW(L"Can't move the uploaded file: out of memory", E_OUTOFMEMORY, GUID_NULL);
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// SaveAs or MoveTo ("save", "move") of a file that MoveTo has taken away.
+HRESULT AlreadyMoved(const wchar_t* verb, const wchar_t* movedTo) noexcept {
+    try {
+        const std::wstring description =
+            std::wstring(L"Can't ") + verb + L" the uploaded file: it was moved to " + movedTo;
+        return ReportErrorW(description.c_str(), QOR_E_FILE_MOVED, GUID_NULL);
+    } catch (const std::bad_alloc&) {
+        return ReportErrorW(L"Can't use the uploaded file: it was moved", QOR_E_FILE_MOVED, GUID_NULL);
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// The full path of path, or path itself where the system cannot say.
+std::wstring FullPathOf(const std::wstring& path) {
+    wchar_t full[MAX_PATH + 1];
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH + 1, full, nullptr);
+    return length && length <= MAX_PATH ? std::wstring(full, length) : path;
+}
+
 // The directory part of path, for a temporary name beside the destination.
 std::wstring DirectoryOf(std::wstring_view path) {
     const size_t separator = path.find_last_of(L"\\/");
@@ -77,15 +112,27 @@ std::wstring_view BareFileName(std::wstring_view path) noexcept {
 }  // namespace
 
 ComPtr<CQORFileInfo> CQORFileInfo::Create(UniqueBstr userPath, UniqueBstr tmpPath, LONG size, UniqueBstr contentType,
-                                          std::weak_ptr<const void> filesLife) {
+                                          std::weak_ptr<const void> filesLife,
+                                          std::shared_ptr<StoredFileKeeping> keeping) {
     return ComPtr<CQORFileInfo>(new CQORFileInfo(std::move(userPath), std::move(tmpPath), size,
-                                                 std::move(contentType), std::move(filesLife)));
+                                                 std::move(contentType), std::move(filesLife), std::move(keeping)));
 }
 
-HRESULT CQORFileInfo::QueryInterface(REFIID iid, void** out) { return QueryDual(iid, out, {IID_IQORFileInfo}); }
+HRESULT CQORFileInfo::QueryInterface(REFIID iid, void** out) {
+    return QueryDual(iid, out, {IID_IQORFileInfo, IID_IQORFileInfo2});
+}
 
 HRESULT CQORFileInfo::get_UserPath(BSTR* pVal) { return CopyString(userPath_.get(), pVal); }
-HRESULT CQORFileInfo::get_TmpPath(BSTR* pVal) { return CopyString(tmpPath_.get(), pVal); }
+
+// Once MoveTo has moved the file, where it went.
+HRESULT CQORFileInfo::get_TmpPath(BSTR* pVal) {
+    if (const wchar_t* moved = MovedTo()) {
+        if (!pVal) return E_POINTER;
+        *pVal = SysAllocString(moved);
+        return *pVal ? S_OK : E_OUTOFMEMORY;
+    }
+    return CopyString(tmpPath_.get(), pVal);
+}
 
 HRESULT CQORFileInfo::get_Size(LONG* pVal) {
     if (!pVal) return E_POINTER;
@@ -114,6 +161,7 @@ HRESULT CQORFileInfo::get_ContentType(BSTR* pVal) {
 // file at path; without overwrite the rename itself refuses an existing file.
 HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
     const std::wstring_view destination = View(path);
+    if (const wchar_t* moved = MovedTo()) return AlreadyMoved(L"save", moved);
     if (filesLife_.expired())
         return ReportErrorW(L"Can't save the uploaded file: the upload object that stored it is gone",
                            QOR_E_UPLOAD_GONE, GUID_NULL);
@@ -132,6 +180,48 @@ HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
         return S_OK;
     } catch (const std::bad_alloc&) {
         return SaveOutOfMemory();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// The file goes to a fresh temporary name beside the destination first (a
+// copy where the two lie on different volumes), then is renamed into place,
+// so a failure never leaves a partial file at path; without overwrite the
+// rename refuses an existing file. When that rename fails, the file goes
+// back where it was and stays the upload object's. Once moved, it is the
+// page's: the upload object no longer deletes it.
+HRESULT CQORFileInfo::MoveTo(BSTR path, VARIANT_BOOL overwrite) {
+    const std::wstring_view destination = View(path);
+    if (const wchar_t* moved = MovedTo()) return AlreadyMoved(L"move", moved);
+    if (filesLife_.expired() || !keeping_)
+        return ReportErrorW(L"Can't move the uploaded file: the upload object that stored it is gone",
+                           QOR_E_UPLOAD_GONE, GUID_NULL);
+    if (destination.empty()) return ReportErrorW(L"Can't move the uploaded file: no path given", E_INVALIDARG, GUID_NULL);
+    try {
+        const std::wstring target(destination);
+        std::wstring movedTo = FullPathOf(target);  // made before anything moves
+        const wchar_t* source = tmpPath_.get() ? tmpPath_.get() : L"";
+        wchar_t beside[MAX_PATH + 1] = {};
+        if (!GetTempFileNameW(DirectoryOf(destination).c_str(), L"qor", 0, beside))
+            return MoveFailure(destination, GetLastError());
+        if (!MoveFileExW(source, beside, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+            const DWORD error = GetLastError();
+            DeleteFileW(beside);
+            return MoveFailure(destination, error);
+        }
+        const DWORD placed = MoveFileExW(beside, target.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)
+                                 ? ERROR_SUCCESS
+                                 : GetLastError();
+        if (placed != ERROR_SUCCESS) {
+            if (MoveFileExW(beside, source, MOVEFILE_COPY_ALLOWED)) return MoveFailure(destination, placed);
+            movedTo = beside;  // it can go neither on nor back: it stays there, and the page is told
+        }
+        if (keeping_->handOver) std::exchange(keeping_->handOver, nullptr)();
+        keeping_->movedTo = std::move(movedTo);
+        return placed == ERROR_SUCCESS ? S_OK : MoveFailure(destination, placed, keeping_->movedTo.c_str());
+    } catch (const std::bad_alloc&) {
+        return ReportErrorW(L"Can't move the uploaded file: out of memory", E_OUTOFMEMORY, GUID_NULL);
     } catch (...) {
         return E_UNEXPECTED;
     }

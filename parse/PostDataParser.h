@@ -47,6 +47,11 @@ public:
     // The results of every parse so far.
     const FormFieldList& Fields() const { return fields; }
     const UploadedFileList& Files() const { return files; }
+    // The file of record index is no longer the parser's to delete: it has
+    // been moved away. Its record stays, with an empty temporary name.
+    void ReleaseFile(uint32_t index) noexcept {
+        if (index < files.Count()) files[index].tmpPath.Release();
+    }
 
     // Position of the field of exactly that name (case-sensitive,
     // NUL-terminated comparison), or -1.

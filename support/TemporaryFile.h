@@ -21,6 +21,10 @@ public:
     // name that someone else holds is never deleted.
     int Create();
 
+    // Gives up the duty to delete the file (it has been moved away, say): the
+    // owner is empty afterwards.
+    void Release() noexcept { name_ = ByteString::WithoutStorage(); }
+
     const ByteString& Name() const { return name_; }
     const char* Text() const { return name_.Text(); }
 

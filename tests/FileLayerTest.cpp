@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -251,6 +252,19 @@ TEST_F(FileLayer, TemporaryFileDeletesOnlyWhatItCreated) {
     }
     EXPECT_FALSE(PathExists(created));
     EXPECT_EQ(ReadWholeFile(taken), "mine");
+
+    // A released file (moved away by its new owner) is no longer deleted.
+    std::string released;
+    {
+        TemporaryFile file;
+        XFile writer(file, 8192);
+        writer.Close();
+        released = file.Text();
+        file.Release();
+        EXPECT_EQ(file.Name().Length(), 0u);
+    }
+    EXPECT_TRUE(PathExists(released));
+    std::remove(released.c_str());
 }
 
 }  // namespace

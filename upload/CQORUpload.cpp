@@ -285,10 +285,19 @@ void CQORUpload::RebuildResults() {
     }
 
     auto files = CQORVariantDictionary::Create();
-    for (const UploadedFile& file : parser_.Files()) {
+    // Every file info of a stored file, this call's and the earlier calls',
+    // shares one keeping: a file moved by one of them stays moved for all.
+    keeping_.resize(parser_.Files().Count());
+    for (uint32_t i = 0; i < parser_.Files().Count(); ++i) {
+        const UploadedFile& file = parser_.Files()[i];
+        if (!keeping_[i]) {
+            keeping_[i] = std::make_shared<StoredFileKeeping>();
+            keeping_[i]->handOver = [this, i] { parser_.ReleaseFile(i); };
+        }
         auto info = CQORFileInfo::Create(ToAutomationString(file.userPath.Text(), codePage),
                                          ToAutomationString(file.tmpPath.Text()), file.size,
-                                         ToAutomationString(file.contentType.Text(), codePage), filesLife_);
+                                         ToAutomationString(file.contentType.Text(), codePage), filesLife_,
+                                         keeping_[i]);
         files->AppendEntry(TextVariant(file.fieldName, codePage), DispatchVariant(info.get()));
     }
 

@@ -17,8 +17,10 @@
 #include <oleauto.h>
 
 #include <memory>
+#include <vector>
 
 #include "parse/PostDataParser.h"
+#include "automation/CQORFileInfo.h"
 #include "automation/CQORVariantDictionary.h"
 #include "com/ComHolders.h"
 #include "automation/ComObject.h"
@@ -94,6 +96,8 @@ private:
     bool started_ = false;
     // Alive exactly as long as the temporary files: file infos watch it.
     std::shared_ptr<const int> filesLife_;
+    // One for each stored file, shared with its file infos (MoveTo).
+    std::vector<std::shared_ptr<StoredFileKeeping>> keeping_;
 
     UINT codePage_ = 0;  // 0: the system ANSI code page, as IQORUpload converts
     LONG maxTotalBytes_ = 0, maxFileBytes_ = 0, maxFiles_ = 0, maxParts_ = 0;

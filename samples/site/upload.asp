@@ -17,10 +17,10 @@ Const QOR_E_FILE_TOO_LARGE = &H80040202
 Const QOR_E_TOO_MANY_FILES = &H80040203
 Const QOR_E_TOO_MANY_PARTS = &H80040204
 
-' SaveAs without overwrite refuses a name that is taken with one of these.
+' MoveTo without overwrite refuses a name that is taken with one of these.
 Const kFileExists = &H80070050
 Const kAlreadyExists = &H800700B7
-' How many other names ("name (1).ext", ...) a save tries before giving up.
+' How many other names ("name (1).ext", ...) a move tries before giving up.
 Const kMaxRenames = 99
 
 ' How many bytes of each stored file the page reads back and shows.
@@ -120,10 +120,12 @@ Function SafeName(name)
     If SafeName = "" Then SafeName = "upload"
 End Function
 
-' Saves the file in folder under its own name or, when that is taken, as
-' "name (1).ext", "name (2).ext", ... It never overwrites: SaveAs refuses a
-' taken name itself, so two requests at once cannot both get the same one.
-' Returns the path saved to, or "" with the reason in problem.
+' Keeps the file in folder under its own name or, when that is taken, as
+' "name (1).ext", "name (2).ext", ... MoveTo renames the uploaded file into
+' place rather than copying it (a refused name leaves it where it was). It
+' never overwrites: MoveTo refuses a taken name itself, so two requests at
+' once cannot both get the same one. Returns the path the file went to, or ""
+' with the reason in problem.
 Function SaveUnique(info, folder, problem)
     Dim name, dot, stem, ext, n, path, number
     name = SafeName(info.FileName)
@@ -140,7 +142,7 @@ Function SaveUnique(info, folder, problem)
         path = fso.BuildPath(folder, stem & ext)
         If n > 0 Then path = fso.BuildPath(folder, stem & " (" & n & ")" & ext)
         On Error Resume Next
-        info.SaveAs path
+        info.MoveTo path
         number = Err.Number
         problem = Err.Description
         On Error GoTo 0

@@ -119,6 +119,7 @@ TEST_F(DispatchTest, TypeLibraryHoldsTheClassAndItsInterfacesInOrder) {
         {L"IQORFileInfo", TKIND_DISPATCH, &IID_IQORFileInfo, interfaceFlags, L"IQORFileInfo Interface"},
         {L"IQORUpload2", TKIND_DISPATCH, &IID_IQORUpload2, interfaceFlags, L"IQORUpload2 Interface"},
         {L"IQORFileInfo2", TKIND_DISPATCH, &IID_IQORFileInfo2, interfaceFlags, L"IQORFileInfo2 Interface"},
+        {L"IQORFileInfo3", TKIND_DISPATCH, &IID_IQORFileInfo3, interfaceFlags, L"IQORFileInfo3 Interface"},
     };
     ASSERT_EQ(library->GetTypeInfoCount(), std::size(types));
     for (UINT i = 0; i < std::size(types); ++i) {
@@ -206,6 +207,10 @@ TEST_F(DispatchTest, MembersCarryTheirIdentifiersParametersAndHelpStrings) {
         {L"SaveAs", 6, method, {In, InOptional}, {VT_BSTR, VT_BOOL},
          L"method SaveAs: copies the file to path, replacing a file there only with overwrite; upload object gone: error 0x80040206"},
     }, 3);
+    ExpectMembers(library.get(), IID_IQORFileInfo3, {
+        {L"MoveTo", 7, method, {In, InOptional}, {VT_BSTR, VT_BOOL},
+         L"method MoveTo: moves the file to path, replacing a file there only with overwrite; TmpPath then answers path; moved already: error 0x80040207"},
+    }, 6);
 }
 
 TEST_F(DispatchTest, TypeInfoIsSharedAndIgnoresTheIndex) {

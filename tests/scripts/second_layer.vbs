@@ -202,6 +202,26 @@ Check Not fso.FileExists(fso.BuildPath(folder, "late.txt")), "nothing saved afte
 CheckEq info.FileName, "a.txt", "the file info still answers"
 CheckEq FileText(target), "file data", "a saved copy outlives the upload object"
 CheckEq fso.GetFolder(folder).Files.Count, 2, "no file left by a refused save"
+
+' MoveTo by name: the file leaves the upload object's keeping, TmpPath says
+' where it is, and it outlives the upload object.
+Dim moved : moved = fso.BuildPath(folder, "moved.txt")
+NewPage kMultipart, FilePart("f", "m.txt", "text/plain", "moved data") & "--" & kB & "--"
+up.ProcessPostData
+Set info = up.Files("f")
+Dim wasAt : wasAt = info.TmpPath
+info.MoveTo moved
+CheckEq info.TmpPath, moved, "TmpPath after MoveTo"
+Check Not fso.FileExists(wasAt), "moved, not copied"
+On Error Resume Next
+info.MoveTo fso.BuildPath(folder, "again.txt")
+n = Err.Number : d = Err.Description
+On Error GoTo 0
+CheckEq Hex(n), "80040207", "MoveTo a second time"
+Check InStr(d, moved) > 0, "the refusal names where the file went: " & d
+host.End up
+Set up = Nothing
+CheckEq FileText(moved), "moved data", "a moved file outlives the upload object"
 fso.DeleteFolder folder, True
 Check Not fso.FolderExists(folder), "the saved files are removed"
 

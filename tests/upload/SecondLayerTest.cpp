@@ -427,6 +427,85 @@ TEST_F(SecondLayer, SaveAsCopiesTheFileAndNeverLeavesAPartialOne) {
     RemoveDirectoryW(out.c_str());
 }
 
+// MoveTo takes a stored file out of the upload object's keeping: it is then
+// the page's, where the page put it, and every file info of it says so.
+TEST_F(SecondLayer, MoveToHandsTheFileOverAndNeverLeavesAPartialOne) {
+    const std::wstring out = TempDirectory() + L"\\moved", sub = out + L"\\sub";
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+    const std::string a(70000, 'a'), b = "bbb";
+    auto path = [](const std::wstring& text) { return UniqueBstr(SysAllocString(text.c_str())); };
+    auto moveTo = [&](IQORFileInfo2* info, const std::wstring& target, bool overwrite) {
+        ComPtr<IQORFileInfo3> third;
+        EXPECT_EQ(info->QueryInterface(IID_IQORFileInfo3, third.put_void()), S_OK);
+        return third->MoveTo(path(target).get(), overwrite ? VARIANT_TRUE : VARIANT_FALSE);
+    };
+    const std::wstring target = out + L"\\a.bin", other = sub + L"\\b.bin";
+    std::vector<ComPtr<IQORFileInfo2>> infos;
+    std::wstring tmpOfB;
+    {
+        auto upload = NewUpload();
+        ASSERT_EQ(Start(upload.get()), S_OK);
+        ASSERT_EQ(Post(upload.get(), kMultipart, Part("a", a, "a.bin") + Part("b", b, "b.bin") + kClosing), S_OK);
+        infos = FileInfos(upload.get());
+        const std::wstring tmpOfA = Read(infos[0].get(), &IQORFileInfo2::get_TmpPath);
+        tmpOfB = Read(infos[1].get(), &IQORFileInfo2::get_TmpPath);
+
+        // A directory that is not there: the file stays where it was, the
+        // upload object's, and nothing is left at the destination's folder.
+        EXPECT_EQ(HRESULT_FACILITY(moveTo(infos[0].get(), out + L"\\none\\a.bin", true)), FACILITY_WIN32);
+        EXPECT_NE(TakeErrorInfo().description.find(out + L"\\none\\a.bin"), std::wstring::npos);
+        EXPECT_EQ(FileBytes(tmpOfA), a);
+
+        ASSERT_EQ(moveTo(infos[0].get(), target, false), S_OK);
+        EXPECT_EQ(FileBytes(target), a);
+        EXPECT_EQ(GetFileAttributesW(tmpOfA.c_str()), INVALID_FILE_ATTRIBUTES) << "moved, not copied";
+        EXPECT_EQ(Read(infos[0].get(), &IQORFileInfo2::get_TmpPath), target);
+        EXPECT_EQ(FilesIn(out), 1u) << "no temporary name left beside it";
+
+        // Twice, or SaveAs after it: refused, naming where the file went.
+        EXPECT_EQ(moveTo(infos[0].get(), out + L"\\again.bin", true), QOR_E_FILE_MOVED);
+        EXPECT_NE(TakeErrorInfo().description.find(target), std::wstring::npos);
+        NamedCall save = CallByName(infos[0].get(), L"SaveAs", DISPATCH_METHOD, {*Text(out + L"\\copy.bin").get()});
+        EXPECT_EQ(save.scode, QOR_E_FILE_MOVED);
+        EXPECT_NE(save.description.find(target), std::wstring::npos) << save.description;
+
+        // An existing file is replaced only with overwrite; another directory is fine.
+        WriteFileBytes(other, "older");
+        EXPECT_EQ(moveTo(infos[1].get(), other, false), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+        EXPECT_EQ(FileBytes(other), "older");
+        EXPECT_EQ(FileBytes(tmpOfB), b);
+        EXPECT_EQ(FilesIn(sub), 1u);
+        UniqueVariant yes;
+        V_VT(yes.get()) = VT_BOOL;
+        V_BOOL(yes.get()) = VARIANT_TRUE;
+        EXPECT_EQ(CallByName(infos[1].get(), L"MoveTo", DISPATCH_METHOD, {*Text(other).get(), *yes.get()}).hr, S_OK);
+        EXPECT_EQ(FileBytes(other), b);
+
+        // Another call's rebuilt Files still know both files moved.
+        ASSERT_EQ(Post(upload.get(), kMultipart, Part("c", "c", "c.bin") + kClosing), S_OK);
+        auto rebuilt = FileInfos(upload.get());
+        ASSERT_EQ(rebuilt.size(), 3u);
+        EXPECT_EQ(Read(rebuilt[0].get(), &IQORFileInfo2::get_TmpPath), target);
+        EXPECT_EQ(moveTo(rebuilt[1].get(), out + L"\\b2.bin", false), QOR_E_FILE_MOVED);
+    }
+    // The upload object is gone: the moved files stay, the others went with it.
+    EXPECT_EQ(FileBytes(target), a);
+    EXPECT_EQ(FileBytes(other), b);
+    EXPECT_EQ(TempFileCount(), 0u);
+    EXPECT_EQ(moveTo(infos[0].get(), out + L"\\late.bin", false), QOR_E_FILE_MOVED);
+    auto lateUpload = NewUpload();
+    ASSERT_EQ(Start(lateUpload.get()), S_OK);
+    ASSERT_EQ(Post(lateUpload.get(), kMultipart, Part("d", "d", "d.bin") + kClosing), S_OK);
+    auto late = FileInfos(lateUpload.get()).at(0);
+    lateUpload.reset();
+    EXPECT_EQ(moveTo(late.get(), out + L"\\late.bin", false), QOR_E_UPLOAD_GONE);
+    EXPECT_EQ(FilesIn(out), 1u);
+    for (const std::wstring& file : {target, other}) DeleteFileW(file.c_str());
+    RemoveDirectoryW(sub.c_str());
+    RemoveDirectoryW(out.c_str());
+}
+
 // What a page's TypeName reads: the name in each object's type information.
 // Objects that gained members through a second interface still describe
 // themselves by the first, while the new members stay reachable by name.
