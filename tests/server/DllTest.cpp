@@ -200,7 +200,7 @@ struct OtherBuildEntry {
 
 constexpr REGSAM kOtherView = kOtherRegistryView;
 const IID* const kInterfaces[] = {&IID_IQORUpload, &IID_IQORVariantDictionary, &IID_IQORVariantCollection,
-                                  &IID_IQORFileInfo, &IID_IQORUpload2, &IID_IQORFileInfo2};
+                                  &IID_IQORFileInfo, &IID_IQORUpload2, &IID_IQORFileInfo2, &IID_IQORFileInfo3};
 
 std::vector<OtherBuildEntry> OtherBuild() {
     const std::wstring classKey = L"CLSID\\" + Braced(CLSID_CQORUpload), libid = Braced(LIBID_uploadLib);
