@@ -20,12 +20,21 @@ HRESULT CopyString(BSTR stored, BSTR* out) noexcept {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-// Said without allocating, so it can be said when memory has run out; a
-// failed method that leaves the thread's error information alone would let
-// an earlier failure's description reach the script.
-constexpr wchar_t kSaveOutOfMemory[] = L"Can't save the uploaded file: out of memory";
+// SaveAs and MoveTo report their failures alike, each with its own verb.
+// The out-of-memory text is said without allocating, so it can be said when
+// memory has run out; a failed method that leaves the thread's error
+// information alone would let an earlier failure's description reach the
+// script.
+struct FileAction {
+    const wchar_t* verb;
+    const wchar_t* outOfMemory;
+};
+constexpr FileAction kSave{L"save", L"Can't save the uploaded file: out of memory"};
+constexpr FileAction kMove{L"move", L"Can't move the uploaded file: out of memory"};
 
-HRESULT SaveOutOfMemory() noexcept { return ReportErrorW(kSaveOutOfMemory, E_OUTOFMEMORY, GUID_NULL); }
+HRESULT OutOfMemory(const FileAction& action) noexcept {
+    return ReportErrorW(action.outOfMemory, E_OUTOFMEMORY, GUID_NULL);
+}
 
 std::wstring_view View(BSTR text) noexcept { return text ? std::wstring_view(text, SysStringLen(text)) : L""; }
 
@@ -42,39 +51,28 @@ std::wstring SystemMessage(DWORD error) {
     return message;
 }
 
-// Reports a failed step of SaveAs: what failed, for which path, and the
-// platform's code and text.
-HRESULT SaveFailure(std::wstring_view path, DWORD error) noexcept {
+// Reports a failed step of SaveAs or MoveTo: what failed, for which path,
+// the platform's code and text, and where the file is when it is neither
+// where it was nor at path.
+HRESULT StepFailure(const FileAction& action, std::wstring_view path, DWORD error,
+                    const wchar_t* nowAt = nullptr) noexcept {
     try {
-        const std::wstring description =
-            L"Can't save the uploaded file to " + std::wstring(path) + L": " + SystemMessage(error);
-        return ReportErrorW(description.c_str(), HRESULT_FROM_WIN32(error), GUID_NULL);
-    } catch (const std::bad_alloc&) {
-        return SaveOutOfMemory();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
-// Reports a failed step of MoveTo, as SaveFailure does for SaveAs.
-HRESULT MoveFailure(std::wstring_view path, DWORD error, const wchar_t* nowAt = nullptr) noexcept {
-    try {
-        std::wstring description =
-            L"Can't move the uploaded file to " + std::wstring(path) + L": " + SystemMessage(error);
+        std::wstring description = std::wstring(L"Can't ") + action.verb + L" the uploaded file to " +
+                                   std::wstring(path) + L": " + SystemMessage(error);
         if (nowAt) description += L"; the file is now at " + std::wstring(nowAt);
         return ReportErrorW(description.c_str(), HRESULT_FROM_WIN32(error), GUID_NULL);
     } catch (const std::bad_alloc&) {
-        return ReportErrorW(L"Can't move the uploaded file: out of memory", E_OUTOFMEMORY, GUID_NULL);
+        return OutOfMemory(action);
     } catch (...) {
         return E_UNEXPECTED;
     }
 }
 
-// SaveAs or MoveTo ("save", "move") of a file that MoveTo has taken away.
-HRESULT AlreadyMoved(const wchar_t* verb, const wchar_t* movedTo) noexcept {
+// SaveAs or MoveTo of a file that MoveTo has taken away.
+HRESULT AlreadyMoved(const FileAction& action, const wchar_t* movedTo) noexcept {
     try {
         const std::wstring description =
-            std::wstring(L"Can't ") + verb + L" the uploaded file: it was moved to " + movedTo;
+            std::wstring(L"Can't ") + action.verb + L" the uploaded file: it was moved to " + movedTo;
         return ReportErrorW(description.c_str(), QOR_E_FILE_MOVED, GUID_NULL);
     } catch (const std::bad_alloc&) {
         return ReportErrorW(L"Can't use the uploaded file: it was moved", QOR_E_FILE_MOVED, GUID_NULL);
@@ -161,7 +159,7 @@ HRESULT CQORFileInfo::get_ContentType(BSTR* pVal) {
 // file at path; without overwrite the rename itself refuses an existing file.
 HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
     const std::wstring_view destination = View(path);
-    if (const wchar_t* moved = MovedTo()) return AlreadyMoved(L"save", moved);
+    if (const wchar_t* moved = MovedTo()) return AlreadyMoved(kSave, moved);
     if (filesLife_.expired())
         return ReportErrorW(L"Can't save the uploaded file: the upload object that stored it is gone",
                            QOR_E_UPLOAD_GONE, GUID_NULL);
@@ -170,16 +168,16 @@ HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
         const std::wstring target(destination);
         wchar_t beside[MAX_PATH + 1] = {};
         if (!GetTempFileNameW(DirectoryOf(destination).c_str(), L"qor", 0, beside))
-            return SaveFailure(destination, GetLastError());
+            return StepFailure(kSave, destination, GetLastError());
         if (!CopyFileW(tmpPath_.get() ? tmpPath_.get() : L"", beside, FALSE) ||
             !MoveFileExW(beside, target.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
             const DWORD error = GetLastError();
             DeleteFileW(beside);
-            return SaveFailure(destination, error);
+            return StepFailure(kSave, destination, error);
         }
         return S_OK;
     } catch (const std::bad_alloc&) {
-        return SaveOutOfMemory();
+        return OutOfMemory(kSave);
     } catch (...) {
         return E_UNEXPECTED;
     }
@@ -193,7 +191,7 @@ HRESULT CQORFileInfo::SaveAs(BSTR path, VARIANT_BOOL overwrite) {
 // page's: the upload object no longer deletes it.
 HRESULT CQORFileInfo::MoveTo(BSTR path, VARIANT_BOOL overwrite) {
     const std::wstring_view destination = View(path);
-    if (const wchar_t* moved = MovedTo()) return AlreadyMoved(L"move", moved);
+    if (const wchar_t* moved = MovedTo()) return AlreadyMoved(kMove, moved);
     if (filesLife_.expired() || !keeping_)
         return ReportErrorW(L"Can't move the uploaded file: the upload object that stored it is gone",
                            QOR_E_UPLOAD_GONE, GUID_NULL);
@@ -204,24 +202,24 @@ HRESULT CQORFileInfo::MoveTo(BSTR path, VARIANT_BOOL overwrite) {
         const wchar_t* source = tmpPath_.get() ? tmpPath_.get() : L"";
         wchar_t beside[MAX_PATH + 1] = {};
         if (!GetTempFileNameW(DirectoryOf(destination).c_str(), L"qor", 0, beside))
-            return MoveFailure(destination, GetLastError());
+            return StepFailure(kMove, destination, GetLastError());
         if (!MoveFileExW(source, beside, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
             const DWORD error = GetLastError();
             DeleteFileW(beside);
-            return MoveFailure(destination, error);
+            return StepFailure(kMove, destination, error);
         }
         const DWORD placed = MoveFileExW(beside, target.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)
                                  ? ERROR_SUCCESS
                                  : GetLastError();
         if (placed != ERROR_SUCCESS) {
-            if (MoveFileExW(beside, source, MOVEFILE_COPY_ALLOWED)) return MoveFailure(destination, placed);
+            if (MoveFileExW(beside, source, MOVEFILE_COPY_ALLOWED)) return StepFailure(kMove, destination, placed);
             movedTo = beside;  // it can go neither on nor back: it stays there, and the page is told
         }
         if (keeping_->handOver) std::exchange(keeping_->handOver, nullptr)();
         keeping_->movedTo = std::move(movedTo);
-        return placed == ERROR_SUCCESS ? S_OK : MoveFailure(destination, placed, keeping_->movedTo.c_str());
+        return placed == ERROR_SUCCESS ? S_OK : StepFailure(kMove, destination, placed, keeping_->movedTo.c_str());
     } catch (const std::bad_alloc&) {
-        return ReportErrorW(L"Can't move the uploaded file: out of memory", E_OUTOFMEMORY, GUID_NULL);
+        return OutOfMemory(kMove);
     } catch (...) {
         return E_UNEXPECTED;
     }
