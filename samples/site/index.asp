@@ -1,19 +1,37 @@
 <%@ Language="VBScript" CodePage=65001 %>
 <% Option Explicit
-Response.Charset = "utf-8" %>
+Response.Charset = "utf-8"
+
+' A new ID under which upload.asp publishes how far the upload has got, for
+' progress.js to poll; "" where the progress class is not installed, and the
+' form then posts to upload.asp without one.
+Function NewProgressId()
+    Dim progress
+    NewProgressId = ""
+    On Error Resume Next
+    Set progress = Server.CreateObject("Tandervale.QORUploadProgress")
+    If Err.Number = 0 Then NewProgressId = progress.NewId()
+    If Err.Number <> 0 Then NewProgressId = ""
+End Function
+
+Dim progressId, action
+progressId = NewProgressId()
+action = "/upload.asp"
+If progressId <> "" Then action = action & "?progress=" & Server.URLEncode(progressId) %>
 <!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
 <title>QORUpload sample: upload form</title>
 <link rel="stylesheet" href="/style.css">
-</head>
+<% If progressId <> "" Then %><script src="/progress.js" defer></script>
+<% End If %></head>
 <body>
 <h1>Upload files with QORUpload</h1>
 <p class="note">This form posts to <code>upload.asp</code>, which hands the request to the
 <code>Tandervale.QORUpload</code> component and shows what the page script reads back.
 Served by <%= Server.HTMLEncode(Request.ServerVariables("SERVER_SOFTWARE")) %>.</p>
-<form id="upload" action="/upload.asp" method="post" enctype="multipart/form-data" accept-charset="utf-8">
+<form id="upload" action="<%= Server.HTMLEncode(action) %>" method="post" enctype="multipart/form-data" accept-charset="utf-8">
   <fieldset>
     <legend>Text</legend>
     <label>Title <input type="text" name="title" value=""></label>
@@ -45,5 +63,11 @@ Served by <%= Server.HTMLEncode(Request.ServerVariables("SERVER_SOFTWARE")) %>.<
   </fieldset>
   <button type="submit">Upload</button>
 </form>
+<% If progressId <> "" Then %>
+<div id="progress" hidden>
+  <progress id="progress-bar" max="100" value="0"></progress>
+  <p id="progress-text" class="note" aria-live="polite"></p>
+</div>
+<% End If %>
 </body>
 </html>

@@ -155,6 +155,17 @@ Function SaveUnique(info, folder, problem)
     Next
 End Function
 
+' Publishes the upload's progress under the ID that index.asp put in the
+' form's URL, for progress.asp to answer. A malformed ID (or a component
+' without progress) only costs the progress bar, never the upload.
+Sub UseProgressId(upload)
+    Dim id
+    id = CStr(Request.QueryString("progress"))
+    If id = "" Then Exit Sub
+    On Error Resume Next
+    upload.ProgressId = id
+End Sub
+
 Dim upload, form, files, i, j, values, info, start, problem, save, folder, saved, saveProblem
 Set upload = Server.CreateObject("Tandervale.QORUpload")
 upload.CodePage = 65001
@@ -165,6 +176,7 @@ upload.MaxParts = kMaxParts
 ' The body is read and parsed 64 KiB at a time as it arrives, so a large
 ' upload never sits in memory whole.
 upload.ReadChunkBytes = 65536
+UseProgressId upload
 problem = ReadRequest(upload)
 Set form = upload.Form
 Set files = upload.Files

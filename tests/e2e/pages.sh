@@ -9,7 +9,7 @@ expect_eq "style.css status" 200 "$(status_of "$answer")"
 expect_has "style.css type" "$answer" "Content-Type: text/css"
 answer=$(fetch "$BASE/")
 expect_eq "index status" 200 "$(status_of "$answer")"
-expect_has "index form" "$answer" 'action="/upload.asp"'
+expect_has "index form" "$answer" '<form id="upload" action="/upload.asp'
 expect_has "index runs script" "$answer" "Served by QORUpload-PageHost"
 
 # Server variables, query string, encoders, MapPath on a GET ...
