@@ -1,6 +1,6 @@
 #include "upload/CQORUploadProgress.h"
 
-#include <wincrypt.h>
+#include <ntsecapi.h>
 
 #include <new>
 #include <string_view>
@@ -8,26 +8,21 @@
 #include "automation/CQORProgressInfo.h"
 #include "automation/ReportError.h"
 #include "com/Failure.h"
-#include "support/UniqueAny.h"
 #include "upload/ProgressSection.h"
 #include "upload/UploadFactory.h"
 
 namespace qor {
 namespace {
 
-void ReleaseProvider(HCRYPTPROV provider) noexcept { CryptReleaseContext(provider, 0); }
-using UniqueProvider = UniqueAny<HCRYPTPROV, &ReleaseProvider>;
-
 HRESULT LastErrorResult() noexcept {
     const DWORD error = GetLastError();
     return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
+// The system's cryptographic generator (advapi32's RtlGenRandom): no
+// provider to open for every ID.
 HRESULT RandomBytes(unsigned char (&bytes)[16]) noexcept {
-    UniqueProvider provider;
-    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
-        return LastErrorResult();
-    return CryptGenRandom(provider.get(), sizeof bytes, bytes) ? S_OK : LastErrorResult();
+    return RtlGenRandom(bytes, sizeof bytes) ? S_OK : LastErrorResult();
 }
 
 }  // namespace

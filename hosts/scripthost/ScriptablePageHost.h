@@ -74,6 +74,7 @@ private:
     HRESULT FailStep(const MemberCall& call);
     HRESULT SetReadShape(const MemberCall& call);
     HRESULT SetReadDelay(const MemberCall& call);
+    HRESULT Pause(const MemberCall& call);
     HRESULT Start(const MemberCall& call);
     HRESULT End(const MemberCall& call);
     HRESULT NewContext(const MemberCall& call);
