@@ -98,16 +98,13 @@ std::wstring DirectoryOf(std::wstring_view path) {
     return std::wstring(path.substr(0, root ? separator + 1 : separator));
 }
 
-// The last segment of a client's path after any backslash, "/" or ":" (a drive
-// prefix is a directory part too); "." and ".." give an empty name. What is
-// left names a file inside whatever directory it is appended to.
+}  // namespace
+
 std::wstring_view BareFileName(std::wstring_view path) noexcept {
     const size_t separator = path.find_last_of(L"\\/:");
     const std::wstring_view name = separator == std::wstring_view::npos ? path : path.substr(separator + 1);
     return name == L"." || name == L".." ? std::wstring_view() : name;
 }
-
-}  // namespace
 
 ComPtr<CQORFileInfo> CQORFileInfo::Create(UniqueBstr userPath, UniqueBstr tmpPath, LONG size, UniqueBstr contentType,
                                           std::weak_ptr<const void> filesLife,

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "com/ComHolders.h"
 #include "automation/ComObject.h"
@@ -25,6 +26,12 @@ struct StoredFileKeeping {
     std::wstring movedTo;            // empty while the upload object keeps the file
     std::function<void()> handOver;  // called once, while the upload object lives
 };
+
+// The last segment of a client's path after any backslash, "/" or ":" (a drive
+// prefix is a directory part too); "." and ".." give an empty name. What is
+// left names a file inside whatever directory it is appended to: FileName,
+// and the name an upload's progress shows.
+std::wstring_view BareFileName(std::wstring_view path) noexcept;
 
 class CQORFileInfo final : public DualDispatch<IQORFileInfo3, IQORFileInfo>, private ComObject {
 public:

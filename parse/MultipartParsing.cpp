@@ -5,6 +5,7 @@
 #include "support/InputBuffer.h"
 #include "parse/PartDataScan.h"
 #include "parse/PostDataParser.h"
+#include "parse/ParseObserver.h"
 #include "parse/TokenSplitter.h"
 #include "support/XFile.h"
 
@@ -338,9 +339,11 @@ void PostDataParser::StoreFilePart(MultipartBody& body, const ByteString& fieldN
     record.contentType.Assign(contentType);
     XFile writer(record.tmpPath, kFileBufferSize);
     AddValue(fieldName, fileName);
+    if (observer_) observer_->FileStarted(record);
     AppendToFile sink{writer, record.size, limits_.maxFileBytes};
     CopyPartData(body, sink);
     writer.Close();
+    if (observer_) observer_->FileStored(record);
 }
 
 // Bodies of many empty values ("a=&a=&...") cost only their slots, and a

@@ -52,9 +52,15 @@ void PostDataParser::RollBack() noexcept {
     files.Truncate(undo_.fileCount);
 }
 
-void PostDataParser::Parse(const char* contentType, InputBuffer& input, const ParseLimits& limits) {
+void PostDataParser::Parse(const char* contentType, InputBuffer& input, const ParseLimits& limits,
+                           ParseObserver* observer) {
     Savepoint savepoint(*this);
     limits_ = limits;
+    observer_ = observer;
+    struct Forget {
+        ParseObserver*& observer;
+        ~Forget() { observer = nullptr; }
+    } forget{observer_};
     partsAdded_ = 0;
     filesBefore_ = files.Count();
     ParseBody(contentType != nullptr ? contentType : "", input);

@@ -13,6 +13,7 @@
 namespace qor {
 
 class InputBuffer;
+class ParseObserver;
 
 // Turns a request body and its content type into text fields and stored
 // files. Results accumulate over the parser's life: Parse never empties the
@@ -37,7 +38,9 @@ public:
     // further than the parse needs. A parse that raises (a limit, XFileAlarm
     // from the file layer, the medium's failure, std::bad_alloc) takes back
     // everything it added before the exception leaves.
-    void Parse(const char* contentType, InputBuffer& body, const ParseLimits& limits = {});
+    // An observer, when given, hears of each file part as it is stored.
+    void Parse(const char* contentType, InputBuffer& body, const ParseLimits& limits = {},
+               ParseObserver* observer = nullptr);
 
     // The multipart delimiter ("--" and the boundary) that contentType
     // selects; false, with delimiter untouched, when it selects no multipart
@@ -161,6 +164,7 @@ private:
     }
 
     ParseLimits limits_;          // of the current Parse
+    ParseObserver* observer_ = nullptr;  // of the current Parse, or none
     uint32_t partsAdded_ = 0;     // by the current Parse
     uint32_t filesBefore_ = 0;    // files recorded when the current Parse began
     FormFieldList fields;

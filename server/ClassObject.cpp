@@ -11,9 +11,14 @@
 namespace qor {
 namespace {
 
+using Creator = HRESULT (*)(IUnknown* outer, REFIID iid, void** out) noexcept;
+
 // Shared by every apartment that asks for it, so its count is atomic. It does
 // not hold a module lock: the module itself keeps it until unload.
-class UploadClassObject final : public IClassFactory {
+class ClassObject final : public IClassFactory {
+public:
+    explicit ClassObject(Creator create) noexcept : create_(create) {}
+
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -35,7 +40,7 @@ public:
         *out = nullptr;
         // An aggregating caller must ask for the inner unknown.
         if (outer && iid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-        return CreateUploadObject(outer, iid, out);
+        return create_(outer, iid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         if (lock) ModuleLock();
@@ -44,12 +49,18 @@ public:
     }
 
 private:
-    ~UploadClassObject() = default;
+    ~ClassObject() = default;
+    const Creator create_;
     std::atomic<ULONG> refs_{0};
 };
 
-// The object table's one entry: the cached class object of CQORUpload.
-std::atomic<IClassFactory*> cachedClassObject{nullptr};
+// The object table: each class's creator and its cached class object.
+struct ClassEntry {
+    const CLSID& clsid;
+    Creator create;
+    std::atomic<IClassFactory*> cached{nullptr};
+};
+ClassEntry classTable[] = {{CLSID_CQORUpload, &CreateUploadObject}, {CLSID_CQORUploadProgress, &CreateProgressObject}};
 
 }  // namespace
 
@@ -57,17 +68,20 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept {
     if (!ModuleInitialized()) return E_UNEXPECTED;
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (clsid != CLSID_CQORUpload) return CLASS_E_CLASSNOTAVAILABLE;
+    ClassEntry* entry = nullptr;
+    for (ClassEntry& candidate : classTable)
+        if (clsid == candidate.clsid) entry = &candidate;
+    if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
 
-    IClassFactory* classObject = cachedClassObject.load();
+    IClassFactory* classObject = entry->cached.load();
     if (!classObject) {
         ModuleCriticalSectionGuard guard;
-        classObject = cachedClassObject.load();
+        classObject = entry->cached.load();
         if (!classObject) {
-            classObject = new (std::nothrow) UploadClassObject;
+            classObject = new (std::nothrow) ClassObject(entry->create);
             if (!classObject) return E_OUTOFMEMORY;
             classObject->AddRef();  // the module's reference, dropped at unload
-            cachedClassObject.store(classObject);
+            entry->cached.store(classObject);
         }
     }
     HRESULT hr = classObject->QueryInterface(iid, out);
@@ -76,7 +90,8 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept {
 }
 
 void ReleaseClassObject() noexcept {
-    if (IClassFactory* classObject = cachedClassObject.exchange(nullptr)) classObject->Release();
+    for (ClassEntry& entry : classTable)
+        if (IClassFactory* classObject = entry.cached.exchange(nullptr)) classObject->Release();
 }
 
 }  // namespace qor

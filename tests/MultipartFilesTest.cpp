@@ -5,6 +5,7 @@
 #include <set>
 
 #include "support/MemoryInput.h"
+#include "parse/ParseObserver.h"
 #include "tests/FileSeams.h"
 #include "tests/MultipartHarness.h"
 #include "tests/ReferenceMultipart.h"
@@ -277,5 +278,41 @@ TEST_F(MultipartFiles, FileSizeLimitEndsTheParseAndLeavesNoFileBehind) {
     EXPECT_TRUE(raised);
 }
 #endif
+
+// What a progress display hears: each file as its storing begins, with its
+// name and nothing stored yet, and once it is complete, with its size; a
+// part whose storing fails is never reported stored.
+TEST_F(MultipartFiles, AnObserverHearsOfEachFileAsItIsStored) {
+    struct Recorder final : ParseObserver {
+        std::vector<std::string> events;
+        void FileStarted(const UploadedFile& f) noexcept override {
+            events.push_back("start " + Str(f.userPath) + " " + std::to_string(f.size));
+        }
+        void FileStored(const UploadedFile& f) noexcept override {
+            events.push_back("stored " + Str(f.userPath) + " " + std::to_string(f.size));
+        }
+    };
+    const std::string body = Part("name=\"t\"", "text") + Part("name=\"a\"; filename=\"C:\\a.txt\"", "abc") +
+                             Part("name=\"b\"; filename=\"b.bin\"", Bytes(300000, 1)) + Part("name=\"u\"", "x") +
+                             Closing();
+    const std::vector<std::string> all = {"start C:\\a.txt 0", "stored C:\\a.txt 3", "start b.bin 0",
+                                          "stored b.bin 300000"};
+    struct Row {
+        uint32_t maxFileBytes;
+        std::vector<std::string> events;
+    } rows[] = {{0, all}, {100000, {all[0], all[1], all[2]}}};
+    for (const Row& row : rows) {
+        PostDataParser parser;
+        Recorder recorder;
+        ParseLimits limits;
+        limits.maxFileBytes = row.maxFileBytes;
+        try {
+            ParseBody(parser, kMultipartType, body, limits, &recorder);
+        } catch (const ParseLimitExceeded&) {
+            EXPECT_EQ(parser.Files().Count(), 0u);
+        }
+        EXPECT_EQ(recorder.events, row.events) << row.maxFileBytes;
+    }
+}
 
 }  // namespace

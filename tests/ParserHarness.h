@@ -11,10 +11,10 @@
 using namespace qor;
 
 inline void ParseBody(PostDataParser& parser, const std::string& contentType, const std::string& body,
-                      const ParseLimits& limits = {}) {
+                      const ParseLimits& limits = {}, ParseObserver* observer = nullptr) {
     ByteBuffer buffer(ByteStream::kSynchronised, 1024);
     for (char c : body) buffer.PutByte(static_cast<unsigned char>(c));
-    parser.Parse(contentType.c_str(), buffer, limits);
+    parser.Parse(contentType.c_str(), buffer, limits, observer);
 }
 
 inline std::string Str(const ByteString& b) { return std::string(b.Text(), b.Length()); }

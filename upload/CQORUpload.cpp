@@ -6,6 +6,8 @@
 #include "upload/RequestBody.h"
 #include "automation/ThreadCodePage.h"
 #include "upload/UploadFactory.h"
+#include "upload/ProgressSection.h"
+#include "upload/UploadProgress.h"
 #include "support/XAlarm.h"
 #include "automation/Arguments.h"
 #include "com/Failure.h"
@@ -66,6 +68,10 @@ HRESULT ReportLimit(const ParseLimitExceeded& limit) noexcept {
 
 CQORUpload::CQORUpload(IUnknown* outer) : inner_(*this), controlling_(outer ? outer : &inner_) {}
 
+// Read with a progress ID but no chunk size of the page's, the body comes in
+// chunks of this size, so that there is progress to see.
+constexpr LONG kProgressChunkBytes = 65536;
+
 CQORUpload::~CQORUpload() {
     // Dictionaries a script still holds live on, and so do their file infos;
     // the temporary files they name die with the parser, right after this body.
@@ -111,9 +117,9 @@ HRESULT CQORUpload::InnerUnknown::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown)) {
         *out = static_cast<IUnknown*>(this);
-    } else if (IsEqualIID(iid, IID_IQORUpload2) || IsEqualIID(iid, IID_IQORUpload) ||
-               IsEqualIID(iid, IID_IDispatch)) {
-        *out = static_cast<IQORUpload2*>(&owner_);
+    } else if (IsEqualIID(iid, IID_IQORUpload3) || IsEqualIID(iid, IID_IQORUpload2) ||
+               IsEqualIID(iid, IID_IQORUpload) || IsEqualIID(iid, IID_IDispatch)) {
+        *out = static_cast<IQORUpload3*>(&owner_);
     } else {
         *out = nullptr;
         return E_NOINTERFACE;
@@ -198,14 +204,24 @@ HRESULT CQORUpload::ProcessPostData() {
     // Held for the call, so a host that ends the page meanwhile cannot pull
     // the Request away underneath it.
     const ComPtr<IRequest> request = request_;
+    // The record is this object's from the first call with its ID on; an ID
+    // that cannot be published (taken, or too many) leaves the call as it is.
+    if (!progressId_.empty() && !progress_) progress_ = ProgressSection::Publish(progressId_);
+    UploadProgress progress(progress_.get(), codePage_);
+    const HRESULT hr = Process(*request.get(), progress);
+    progress.Finish(hr);
+    return hr;
+}
+
+HRESULT CQORUpload::Process(IRequest& request, UploadProgress& progress) {
     // A call that fails leaves nothing behind: what its parse added to the
     // lists, and the temporary files it made, go again.
     PostDataParser::Savepoint savepoint(parser_);
     {
         PostedRequest posted;
-        RETURN_IF_FAILED(RunPhase(kBodyNotStored, [&] { return ReadRequest(*request.get(), posted); }));
+        RETURN_IF_FAILED(RunPhase(kBodyNotStored, [&] { return ReadRequest(request, posted, progress); }));
         RETURN_IF_FAILED(RunPhase(kBodyNotParsed, [&] {
-            parser_.Parse(posted.contentType.c_str(), *posted.body, Limits());
+            parser_.Parse(posted.contentType.c_str(), *posted.body, Limits(), &progress);
             return S_OK;
         }));
     }  // the host's array goes before the results are built
@@ -224,7 +240,7 @@ ParseLimits CQORUpload::Limits() const noexcept {
 
 // Host failures are reported here and returned; what is raised is reported
 // by the phase. The host's references of the call are gone when it returns.
-HRESULT CQORUpload::ReadRequest(IRequest& request, PostedRequest& posted) {
+HRESULT CQORUpload::ReadRequest(IRequest& request, PostedRequest& posted, UploadProgress& progress) {
     ComPtr<IRequestDictionary> variables;
     HRESULT hr = request.get_ServerVariables(variables.put());
     if (FAILED(hr) || !variables) return Report(kNoServerVariables, hr);
@@ -239,6 +255,7 @@ HRESULT CQORUpload::ReadRequest(IRequest& request, PostedRequest& posted) {
 
     LONG total = 0;
     RETURN_IF_FAILED(ReportIfFailed(kNoTotalBytes, request.get_TotalBytes(&total)));
+    progress.Begin(total);
     // An oversized body is refused before any of it is read.
     if (maxTotalBytes_ != 0 && total > maxTotalBytes_) {
         char description[96];
@@ -255,12 +272,13 @@ HRESULT CQORUpload::ReadRequest(IRequest& request, PostedRequest& posted) {
     if (hr == E_OUTOFMEMORY) return Report(kContentTypeNotText, hr);
     if (FAILED(hr)) posted.contentType.clear();
 
-    // With ReadChunkBytes the parse asks for each chunk as it needs it.
-    // Otherwise, and for an empty body, the whole body is one chunk, asked
-    // for now and parsed where the host's array holds it, locked until the
-    // parse is done. The reader raises the host's failures.
-    const bool whole = readChunkBytes_ <= 0 || total <= 0;
-    posted.body.emplace(request, total, whole ? 0 : readChunkBytes_);
+    // With ReadChunkBytes (or a progress ID) the parse asks for each chunk as
+    // it needs it. Otherwise, and for an empty body, the whole body is one
+    // chunk, asked for now and parsed where the host's array holds it,
+    // locked until the parse is done. The reader raises the host's failures.
+    const LONG chunk = readChunkBytes_ > 0 ? readChunkBytes_ : progressId_.empty() ? 0 : kProgressChunkBytes;
+    const bool whole = chunk <= 0 || total <= 0;
+    posted.body.emplace(request, total, whole ? 0 : chunk, &progress);
     if (whole) posted.body->ReadWhole();
     return S_OK;
 }
@@ -334,6 +352,25 @@ HRESULT CQORUpload::put_MaxFileBytes(LONG newVal) { return PutCount("MaxFileByte
 HRESULT CQORUpload::put_MaxFiles(LONG newVal) { return PutCount("MaxFiles", newVal, maxFiles_); }
 HRESULT CQORUpload::put_MaxParts(LONG newVal) { return PutCount("MaxParts", newVal, maxParts_); }
 HRESULT CQORUpload::put_ReadChunkBytes(LONG newVal) { return PutCount("ReadChunkBytes", newVal, readChunkBytes_); }
+
+HRESULT CQORUpload::get_ProgressId(BSTR* pVal) {
+    if (!pVal) return E_POINTER;
+    *pVal = SysAllocStringLen(progressId_.data(), static_cast<UINT>(progressId_.size()));
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+}
+
+// Empty turns publishing off; another ID gives up the record of the last one.
+HRESULT CQORUpload::put_ProgressId(BSTR newVal) {
+    const std::wstring_view id(newVal ? newVal : L"", SysStringLen(newVal));
+    if (!id.empty() && !IsValidProgressId(id))
+        return Report("ProgressId must be 16 to 64 characters of A-Z, a-z, 0-9, - and _", E_INVALIDARG);
+    if (id == progressId_) return S_OK;
+    return CallBoundary([&] {
+        progress_.reset();
+        progressId_.assign(id);
+        return S_OK;
+    });
+}
 
 HRESULT CQORUpload::get_CodePage(LONG* pVal) { return GetSetting(static_cast<LONG>(codePage_), pVal); }
 

@@ -4,7 +4,9 @@
 // script calls ProcessPostData to read and parse the request body and then
 // reads the posted fields (Form) and stored files (Files). The temporary files
 // live exactly as long as this object. IQORUpload2 adds what a page may opt
-// into: the code page of the text, limits, and reading the body in chunks.
+// into: the code page of the text, limits, and reading the body in chunks;
+// IQORUpload3 publishes a call's progress under a page's progress ID, for
+// as long as this object lives.
 //
 // Code pages, deliberately split: the text the client sent (field names,
 // values, the whole-form text, user paths, file names and part content
@@ -17,6 +19,7 @@
 #include <oleauto.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "parse/PostDataParser.h"
@@ -31,7 +34,10 @@ struct IRequest;
 
 namespace qor {
 
-class CQORUpload final : public DualDispatch<IQORUpload2, IQORUpload>, private ComObject {
+class ProgressSection;
+class UploadProgress;
+
+class CQORUpload final : public DualDispatch<IQORUpload3, IQORUpload>, private ComObject {
 public:
     // The instance creator behind CreateUploadObject (UploadFactory.h).
     static HRESULT Create(IUnknown* outer, REFIID iid, void** out) noexcept;
@@ -61,6 +67,9 @@ public:
     HRESULT STDMETHODCALLTYPE get_ReadChunkBytes(LONG* pVal) override { return GetSetting(readChunkBytes_, pVal); }
     HRESULT STDMETHODCALLTYPE put_ReadChunkBytes(LONG newVal) override;
 
+    HRESULT STDMETHODCALLTYPE get_ProgressId(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_ProgressId(BSTR newVal) override;
+
 private:
     // The object's own identity and reference count; it never delegates.
     class InnerUnknown final : public IUnknown {
@@ -80,7 +89,8 @@ private:
     struct PostedRequest;
 
     HRESULT CreateDictionaries() noexcept;
-    HRESULT ReadRequest(IRequest& request, PostedRequest& posted);
+    HRESULT Process(IRequest& request, UploadProgress& progress);
+    HRESULT ReadRequest(IRequest& request, PostedRequest& posted, UploadProgress& progress);
     ParseLimits Limits() const noexcept;
     void RebuildResults();
     static HRESULT GetSetting(LONG value, LONG* out) noexcept;
@@ -102,6 +112,10 @@ private:
     UINT codePage_ = 0;  // 0: the system ANSI code page, as IQORUpload converts
     LONG maxTotalBytes_ = 0, maxFileBytes_ = 0, maxFiles_ = 0, maxParts_ = 0;
     LONG readChunkBytes_ = 0;  // 0: the whole body in one BinaryRead
+    // Empty: nothing is published. The record is made by the first call
+    // with the ID and lives until the ID changes or the object goes.
+    std::wstring progressId_;
+    std::unique_ptr<ProgressSection> progress_;
 };
 
 }  // namespace qor

@@ -20,11 +20,12 @@ HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept {
     return S_OK;
 }
 
-ChunkedRequestInput::ChunkedRequestInput(IRequest& request, LONG total, LONG chunk)
+ChunkedRequestInput::ChunkedRequestInput(IRequest& request, LONG total, LONG chunk, BodyReadObserver* observer)
     : ChunkedInput(total > 0 ? static_cast<uint32_t>(total) : 0, chunk > 0 ? static_cast<uint32_t>(chunk) : 0,
                    chunk <= 0),
       request_(request),
-      total_(total) {}
+      total_(total),
+      observer_(observer) {}
 
 void ChunkedRequestInput::ReadWhole() {
     const unsigned char* bytes = nullptr;
@@ -61,6 +62,8 @@ uint32_t ChunkedRequestInput::Ask(LONG ask, const unsigned char*& bytes) {
     void* data = nullptr;
     if (FAILED(hr = LockArrayData(array, data_, &data))) throw BodyReadFailure{kNoBinaryRead, hr};
     bytes = static_cast<const unsigned char*>(data);
+    received_ += n;
+    if (observer_) observer_->BodyReceived(received_);
     return n;
 }
 

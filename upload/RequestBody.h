@@ -23,6 +23,15 @@ struct BodyReadFailure {
     HRESULT code;
 };
 
+// Told, after each answer of the host, how many bytes of the body have come.
+class BodyReadObserver {
+public:
+    virtual void BodyReceived(uint32_t bytes) noexcept = 0;
+
+protected:
+    ~BodyReadObserver() = default;
+};
+
 // The array of a BinaryRead answer, held directly or by reference; null when
 // it holds none. Anything but a one-dimensional array of bytes is a type
 // mismatch.
@@ -35,7 +44,7 @@ HRESULT ByteArrayOf(const VARIANT& answer, SAFEARRAY** out) noexcept;
 // QOR_E_BODY_INCOMPLETE.
 class ChunkedRequestInput final : public ChunkedInput {
 public:
-    ChunkedRequestInput(IRequest& request, LONG total, LONG chunk);
+    ChunkedRequestInput(IRequest& request, LONG total, LONG chunk, BodyReadObserver* observer = nullptr);
 
     // For the whole body in one chunk: asks for it now, before the parse,
     // as hosts expect of a page that reads its body. An answer shorter than
@@ -54,6 +63,8 @@ private:
 
     IRequest& request_;
     const LONG total_;
+    BodyReadObserver* observer_;
+    uint32_t received_ = 0;
     // The host's answer for the chunk being read, and its locked bytes.
     UniqueVariant answer_;
     ArrayDataLock data_;

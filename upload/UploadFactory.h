@@ -1,5 +1,5 @@
 #pragma once
-// The instance creator that the class object calls to make an upload object.
+// The instance creators that the class objects call: one for each class.
 #include <windows.h>
 
 // Creates an upload object and asks it for iid. Without outer a plain object;
@@ -10,3 +10,7 @@
 // the object or its dictionaries cannot be made; a failed creation leaves no
 // object and no module lock behind.
 HRESULT CreateUploadObject(IUnknown* outer, REFIID iid, void** out) noexcept;
+
+// Creates a progress object (CQORUploadProgress) and asks it for iid; it
+// cannot be aggregated (CLASS_E_NOAGGREGATION with outer).
+HRESULT CreateProgressObject(IUnknown* outer, REFIID iid, void** out) noexcept;

@@ -129,6 +129,8 @@ std::span<const ScriptablePageHost::Member> ScriptablePageHost::Members() {
         {L"NewContext", 9, 0, 0, &ScriptablePageHost::NewContext},
         {L"LiveObjects", 10, 0, 0, &ScriptablePageHost::LiveObjects},
         {L"Calls", 11, 1, 1, &ScriptablePageHost::Calls},
+        {L"SetReadDelay", 12, 1, 1, &ScriptablePageHost::SetReadDelay},
+        {L"Pause", 13, 1, 1, &ScriptablePageHost::Pause},
     };
     return kMembers;
 }
@@ -240,6 +242,23 @@ HRESULT ScriptablePageHost::SetTotalBytes(const MemberCall& call) {
     const HRESULT hr = ToLong(call.Arg(0), number);
     if (FAILED(hr)) return call.Fail(hr, L"SetTotalBytes needs a number");
     host_.SetTotalBytes(number);
+    return S_OK;
+}
+
+HRESULT ScriptablePageHost::SetReadDelay(const MemberCall& call) {
+    LONG milliseconds = 0;
+    const HRESULT hr = ToLong(call.Arg(0), milliseconds);
+    if (FAILED(hr) || milliseconds < 0) return call.Fail(FAILED(hr) ? hr : E_INVALIDARG, L"SetReadDelay needs milliseconds");
+    host_.SetReadDelay(static_cast<DWORD>(milliseconds));
+    return S_OK;
+}
+
+// Waits, for scripts whose host has no WScript.Sleep (Wine's cscript).
+HRESULT ScriptablePageHost::Pause(const MemberCall& call) {
+    LONG milliseconds = 0;
+    const HRESULT hr = ToLong(call.Arg(0), milliseconds);
+    if (FAILED(hr) || milliseconds < 0) return call.Fail(FAILED(hr) ? hr : E_INVALIDARG, L"Pause needs milliseconds");
+    Sleep(static_cast<DWORD>(milliseconds));
     return S_OK;
 }
 

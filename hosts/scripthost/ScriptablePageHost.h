@@ -73,6 +73,8 @@ private:
     HRESULT SetTotalBytes(const MemberCall& call);
     HRESULT FailStep(const MemberCall& call);
     HRESULT SetReadShape(const MemberCall& call);
+    HRESULT SetReadDelay(const MemberCall& call);
+    HRESULT Pause(const MemberCall& call);
     HRESULT Start(const MemberCall& call);
     HRESULT End(const MemberCall& call);
     HRESULT NewContext(const MemberCall& call);

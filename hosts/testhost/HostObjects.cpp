@@ -139,6 +139,7 @@ HRESULT WINAPI HostRequest::BinaryRead(VARIANT* count, VARIANT* result) {
     const LONG wanted = asked->lVal;
     state.lastReadCount = wanted;
     const bool firstRead = state.binaryReads++ == 0;
+    if (state.readDelay) Sleep(state.readDelay);
 
     ULONG length = static_cast<ULONG>(std::min<size_t>(state.body.size(), wanted > 0 ? wanted : 0));
     if (state.readShape == ReadShape::ShortByteArray)

@@ -21,6 +21,7 @@ struct HostState {
     std::optional<LONG> totalBytes;
     ReadShape readShape = ReadShape::ByteArray;
     ULONG shortLength = 0;
+    DWORD readDelay = 0;  // milliseconds before each BinaryRead answers
     std::array<HRESULT, kHostStepCount> results{};
     std::array<int, kHostStepCount> calls{};
     std::array<bool, kHostStepCount> nullAnswers{};

@@ -34,6 +34,8 @@ void TestHost::SetReadShape(ReadShape shape, ULONG shortLength) {
     state_->shortLength = shortLength;
 }
 
+void TestHost::SetReadDelay(DWORD milliseconds) { state_->readDelay = milliseconds; }
+
 void TestHost::SetStepResult(HostStep step, HRESULT result) {
     state_->results[static_cast<size_t>(step)] = result;
 }

@@ -66,6 +66,9 @@ public:
     // What get_TotalBytes reports instead of the body's length.
     void SetTotalBytes(LONG total);
     void SetReadShape(ReadShape shape, ULONG shortLength = 0);
+    // How long each BinaryRead waits before it answers, as a slow client
+    // makes a web server wait; 0 (the default) answers at once.
+    void SetReadDelay(DWORD milliseconds);
     // What every later call of the step returns. A failure code makes the
     // call fail and hand out nothing; a success code (S_FALSE) comes back with
     // the normal answer; S_OK restores the default.

@@ -120,6 +120,11 @@ TEST_F(DispatchTest, TypeLibraryHoldsTheClassAndItsInterfacesInOrder) {
         {L"IQORUpload2", TKIND_DISPATCH, &IID_IQORUpload2, interfaceFlags, L"IQORUpload2 Interface"},
         {L"IQORFileInfo2", TKIND_DISPATCH, &IID_IQORFileInfo2, interfaceFlags, L"IQORFileInfo2 Interface"},
         {L"IQORFileInfo3", TKIND_DISPATCH, &IID_IQORFileInfo3, interfaceFlags, L"IQORFileInfo3 Interface"},
+        {L"IQORUpload3", TKIND_DISPATCH, &IID_IQORUpload3, interfaceFlags, L"IQORUpload3 Interface"},
+        {L"CQORUploadProgress", TKIND_COCLASS, &CLSID_CQORUploadProgress, TYPEFLAG_FCANCREATE,
+         L"Tandervale.QORUploadProgress Class"},
+        {L"IQORUploadProgress", TKIND_DISPATCH, &IID_IQORUploadProgress, interfaceFlags, L"IQORUploadProgress Interface"},
+        {L"IQORProgressInfo", TKIND_DISPATCH, &IID_IQORProgressInfo, interfaceFlags, L"IQORProgressInfo Interface"},
     };
     ASSERT_EQ(library->GetTypeInfoCount(), std::size(types));
     for (UINT i = 0; i < std::size(types); ++i) {
@@ -211,6 +216,32 @@ TEST_F(DispatchTest, MembersCarryTheirIdentifiersParametersAndHelpStrings) {
         {L"MoveTo", 7, method, {In, InOptional}, {VT_BSTR, VT_BOOL},
          L"method MoveTo: moves the file to path, replacing a file there only with overwrite; TmpPath then answers path; moved already: error 0x80040207"},
     }, 6);
+    const wchar_t* const progressIdHelp =
+        L"property ProgressId: publishes this call's progress under the ID (16 to 64 of A-Z a-z 0-9 - _); empty = none";
+    ExpectMembers(library.get(), IID_IQORUpload3, {
+        {L"ProgressId", 10, get, {OutRetval}, {outBstr}, progressIdHelp},
+        {L"ProgressId", 10, put, {In}, {VT_BSTR}, progressIdHelp},
+    }, 5 + 12);
+    ExpectMembers(library.get(), IID_IQORUploadProgress, {
+        {L"NewId", 1, method, {OutRetval}, {outBstr}, L"method NewId: a new progress ID, 32 characters from 128 random bits"},
+        {L"Query", 2, method, {In, OutRetval}, {VT_BSTR, outInterface},
+         L"method Query: a snapshot of the progress published under id, State unknown when none is"},
+    });
+    struct Property { const wchar_t* name; VARTYPE type; const wchar_t* help; } info[] = {
+        {L"State", outBstr, L"property State: unknown, receiving, done or failed"},
+        {L"BytesReceived", outLong, L"property BytesReceived"},
+        {L"TotalBytes", outLong, L"property TotalBytes"},
+        {L"FilesStored", outLong, L"property FilesStored"},
+        {L"PercentComplete", outLong, L"property PercentComplete: 0 to 100"},
+        {L"ElapsedMilliseconds", outLong, L"property ElapsedMilliseconds"},
+        {L"ErrorNumber", outLong, L"property ErrorNumber"},
+        {L"FileName", outBstr, L"property FileName: of the file being stored, or the last one"},
+        {L"ErrorDescription", outBstr, L"property ErrorDescription"},
+        {L"Json", outBstr, L"property Json: all of the above as one JSON object"}};
+    std::vector<MemberSpec> progressInfo;
+    for (MEMBERID id = 1; id <= 10; ++id)
+        progressInfo.push_back({info[id - 1].name, id, get, {OutRetval}, {info[id - 1].type}, info[id - 1].help});
+    ExpectMembers(library.get(), IID_IQORProgressInfo, progressInfo);
 }
 
 TEST_F(DispatchTest, TypeInfoIsSharedAndIgnoresTheIndex) {

@@ -199,27 +199,47 @@ struct OtherBuildEntry {
 };
 
 constexpr REGSAM kOtherView = kOtherRegistryView;
-const IID* const kInterfaces[] = {&IID_IQORUpload, &IID_IQORVariantDictionary, &IID_IQORVariantCollection,
-                                  &IID_IQORFileInfo, &IID_IQORUpload2, &IID_IQORFileInfo2, &IID_IQORFileInfo3};
+const IID* const kInterfaces[] = {&IID_IQORUpload,        &IID_IQORVariantDictionary, &IID_IQORVariantCollection,
+                                  &IID_IQORFileInfo,      &IID_IQORUpload2,           &IID_IQORFileInfo2,
+                                  &IID_IQORFileInfo3,     &IID_IQORUpload3,           &IID_IQORUploadProgress,
+                                  &IID_IQORProgressInfo};
+
+// The module's classes with their names and ProgIDs (with version, without).
+struct ModuleClass {
+    const CLSID& clsid;
+    const wchar_t* name;
+    const wchar_t* progId;
+    const wchar_t* versionIndependent;
+};
+const ModuleClass kClasses[] = {
+    {CLSID_CQORUpload, L"Tandervale.QORUpload Class", L"Tandervale.QORUpload.2", L"Tandervale.QORUpload"},
+    {CLSID_CQORUploadProgress, L"Tandervale.QORUploadProgress Class", L"Tandervale.QORUploadProgress.1",
+     L"Tandervale.QORUploadProgress"},
+};
 
 std::vector<OtherBuildEntry> OtherBuild() {
-    const std::wstring classKey = L"CLSID\\" + Braced(CLSID_CQORUpload), libid = Braced(LIBID_uploadLib);
+    const std::wstring libid = Braced(LIBID_uploadLib);
     const std::wstring server = L"C:\\Program Files (other)\\QORUpload\\qorupload.dll";
     std::vector<OtherBuildEntry> rows = {
-        {kOtherView, classKey, nullptr, L"Tandervale.QORUpload Class"},
-        {kOtherView, classKey, L"AppID", L"{967F032F-6203-49E8-9847-6920FB65351E}"},
-        {kOtherView, classKey + L"\\InprocServer32", nullptr, server},
-        {kOtherView, classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-        {kOtherView, classKey + L"\\ProgID", nullptr, L"Tandervale.QORUpload.2"},
-        {kOtherView, classKey + L"\\VersionIndependentProgID", nullptr, L"Tandervale.QORUpload"},
-        {kOtherView, classKey + L"\\TypeLib", nullptr, libid},
         {0, L"TypeLib\\" + libid + L"\\2.0", nullptr, L"QORUpload 2.0 Type Library"},
         {0, L"TypeLib\\" + libid + L"\\2.0\\0\\" + kOtherPlatform, nullptr, server},
-        {0, L"Tandervale.QORUpload\\CLSID", nullptr, Braced(CLSID_CQORUpload)},
-        {0, L"Tandervale.QORUpload\\CurVer", nullptr, L"Tandervale.QORUpload.2"},
-        {0, L"Tandervale.QORUpload.2\\CLSID", nullptr, Braced(CLSID_CQORUpload)},
         {0, L"AppID\\qorupload.DLL", L"AppID", L"{967F032F-6203-49E8-9847-6920FB65351E}"},
     };
+    for (const ModuleClass& c : kClasses) {
+        const std::wstring classKey = L"CLSID\\" + Braced(c.clsid), progId = c.progId, independent = c.versionIndependent;
+        rows.insert(rows.end(), {
+            {kOtherView, classKey, nullptr, c.name},
+            {kOtherView, classKey, L"AppID", L"{967F032F-6203-49E8-9847-6920FB65351E}"},
+            {kOtherView, classKey + L"\\InprocServer32", nullptr, server},
+            {kOtherView, classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+            {kOtherView, classKey + L"\\ProgID", nullptr, progId},
+            {kOtherView, classKey + L"\\VersionIndependentProgID", nullptr, independent},
+            {kOtherView, classKey + L"\\TypeLib", nullptr, libid},
+            {0, independent + L"\\CLSID", nullptr, Braced(c.clsid)},
+            {0, independent + L"\\CurVer", nullptr, progId},
+            {0, progId + L"\\CLSID", nullptr, Braced(c.clsid)},
+        });
+    }
     for (const IID* iid : kInterfaces)
         rows.push_back({kOtherView, L"Interface\\" + Braced(*iid) + L"\\TypeLib", nullptr, libid});
     return rows;
@@ -233,9 +253,10 @@ protected:
     void SetUp() override {
         DllTest::SetUp();
         std::vector<std::pair<REGSAM, std::wstring>> keys = {
-            {kOtherView, L"CLSID\\" + Braced(CLSID_CQORUpload)}, {0, L"TypeLib\\" + Braced(LIBID_uploadLib)},
-            {0, L"Tandervale.QORUpload"}, {0, L"Tandervale.QORUpload.2"},
+            {0, L"TypeLib\\" + Braced(LIBID_uploadLib)},
             {0, L"AppID\\{967F032F-6203-49E8-9847-6920FB65351E}"}, {0, L"AppID\\qorupload.DLL"}};
+        for (const ModuleClass& c : kClasses)
+            keys.insert(keys.end(), {{kOtherView, L"CLSID\\" + Braced(c.clsid)}, {0, c.progId}, {0, c.versionIndependent}});
         for (const IID* iid : kInterfaces) keys.push_back({kOtherView, L"Interface\\" + Braced(*iid)});
         for (const auto& [view, path] : keys) hidden_.push_back(std::make_unique<HiddenRegistryKey>(path, view));
     }
@@ -258,28 +279,29 @@ TEST_F(RegistrationTest, RegistersOnceAndUnregistersExactlyItsOwnEntries) {
     ASSERT_EQ(register_(), S_OK);
 
     EXPECT_FALSE(RegistryView::Exists(classKey + L"\\Stale"));
-    EXPECT_EQ(RegistryView::SubkeyCount(classKey), 5u);
-    EXPECT_EQ(RegistryView::Value(classKey + L"\\InprocServer32"), dllPath);
-    EXPECT_EQ(RegistryView::Value(classKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(RegistryView::Value(L"Tandervale.QORUpload\\CurVer"), L"Tandervale.QORUpload.2");
-    EXPECT_EQ(RegistryView::Value(L"Tandervale.QORUpload.2\\CLSID"), Braced(CLSID_CQORUpload));
     EXPECT_EQ(RegistryView::Value(L"AppID\\qorupload.DLL", L"AppID"), RegistryView::Value(classKey, L"AppID"));
     EXPECT_TRUE(RegistryView::Exists(typeLibKey));
-
-    // Registered, the component is found by both ProgIDs.
-    for (const wchar_t* progId : {L"Tandervale.QORUpload", L"Tandervale.QORUpload.2"}) {
-        CLSID clsid;
-        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
-        EXPECT_EQ(clsid, CLSID_CQORUpload);
+    // Registered, each class is found by both its ProgIDs, and served by this DLL.
+    for (const ModuleClass& c : kClasses) {
+        const std::wstring key = L"CLSID\\" + Braced(c.clsid);
+        EXPECT_EQ(RegistryView::SubkeyCount(key), 5u);
+        EXPECT_EQ(RegistryView::Value(key + L"\\InprocServer32"), dllPath);
+        EXPECT_EQ(RegistryView::Value(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+        EXPECT_EQ(RegistryView::Value(std::wstring(c.versionIndependent) + L"\\CurVer"), c.progId);
+        for (const wchar_t* progId : {c.progId, c.versionIndependent}) {
+            CLSID clsid;
+            ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+            EXPECT_EQ(clsid, c.clsid);
+        }
     }
     ComPtr<ITypeLib> lib;
     EXPECT_EQ(LoadRegTypeLib(LIBID_uploadLib, 2, 0, 0, lib.put()), S_OK);
     lib.reset();
 
     ASSERT_EQ(unregister_(), S_OK);
-    EXPECT_FALSE(RegistryView::Exists(classKey));
-    EXPECT_FALSE(RegistryView::Exists(L"Tandervale.QORUpload"));
-    EXPECT_FALSE(RegistryView::Exists(L"Tandervale.QORUpload.2"));
+    for (const ModuleClass& c : kClasses)
+        for (const std::wstring& key : {L"CLSID\\" + Braced(c.clsid), std::wstring(c.progId), std::wstring(c.versionIndependent)})
+            EXPECT_FALSE(RegistryView::Exists(key)) << std::string(key.begin(), key.end());
     EXPECT_FALSE(RegistryView::Exists(L"AppID\\qorupload.DLL"));
     EXPECT_FALSE(RegistryView::Exists(L"TypeLib\\" + Braced(LIBID_uploadLib)));
     for (const IID* iid : kInterfaces) EXPECT_FALSE(RegistryView::Exists(L"Interface\\" + Braced(*iid)));
@@ -320,7 +342,7 @@ TEST_F(RegistrationTest, EachBuildLeavesTheOtherBuildsRegistrationWhole) {
 
     // The other build unregistered first: this one is the last, and takes
     // the shared keys with it, in both views.
-    DeleteRegistryTree(L"CLSID\\" + Braced(CLSID_CQORUpload), kOtherView);
+    for (const ModuleClass& c : kClasses) DeleteRegistryTree(L"CLSID\\" + Braced(c.clsid), kOtherView);
     DeleteRegistryTree(L"TypeLib\\" + Braced(LIBID_uploadLib) + L"\\2.0\\0\\" + kOtherPlatform, 0);
     ASSERT_EQ(unregister_(), S_OK);
     for (const OtherBuildEntry& row : other)

@@ -83,26 +83,39 @@ TEST_F(RegistryScriptTest, WritesEveryEntryOnceEvenWhenRegisteredTwice) {
         ASSERT_EQ(RegisterScript(root_, SharedScript()), S_OK);
         ASSERT_EQ(RegisterScript(root_, ClassScript(module_)), S_OK);
     }
-    EXPECT_EQ(Subkeys(L""), (std::set<std::wstring>{L"AppID", L"CLSID", L"Tandervale.QORUpload",
-                                                    L"Tandervale.QORUpload.2"}));
-    EXPECT_EQ(Value(L"Tandervale.QORUpload.2"), L"Tandervale.QORUpload Class");
-    EXPECT_EQ(Value(L"Tandervale.QORUpload.2\\CLSID"), GuidText(CLSID_CQORUpload));
-    EXPECT_EQ(Value(L"Tandervale.QORUpload"), L"Tandervale.QORUpload Class");
-    EXPECT_EQ(Value(L"Tandervale.QORUpload\\CLSID"), GuidText(CLSID_CQORUpload));
-    EXPECT_EQ(Value(L"Tandervale.QORUpload\\CurVer"), L"Tandervale.QORUpload.2");
+    EXPECT_EQ(Subkeys(L""), (std::set<std::wstring>{L"AppID", L"CLSID", L"Tandervale.QORUpload", L"Tandervale.QORUpload.2",
+                                                    L"Tandervale.QORUploadProgress",
+                                                    L"Tandervale.QORUploadProgress.1"}));
+    EXPECT_EQ(Subkeys(L"CLSID"), (std::set<std::wstring>{GuidText(CLSID_CQORUpload), GuidText(CLSID_CQORUploadProgress)}));
+    struct Class {
+        const GUID& clsid;
+        std::wstring name, progId, versionIndependent;
+    } classes[] = {
+        {CLSID_CQORUpload, L"Tandervale.QORUpload Class", L"Tandervale.QORUpload.2", L"Tandervale.QORUpload"},
+        {CLSID_CQORUploadProgress, L"Tandervale.QORUploadProgress Class", L"Tandervale.QORUploadProgress.1",
+         L"Tandervale.QORUploadProgress"},
+    };
+    for (const Class& c : classes) {
+        SCOPED_TRACE(c.name);
+        const std::wstring classKey = L"CLSID\\" + GuidText(c.clsid);
+        EXPECT_EQ(Value(c.progId), c.name);
+        EXPECT_EQ(Value(c.progId + L"\\CLSID"), GuidText(c.clsid));
+        EXPECT_EQ(Value(c.versionIndependent), c.name);
+        EXPECT_EQ(Value(c.versionIndependent + L"\\CLSID"), GuidText(c.clsid));
+        EXPECT_EQ(Value(c.versionIndependent + L"\\CurVer"), c.progId);
 
-    EXPECT_EQ(Subkeys(L"CLSID"), (std::set<std::wstring>{GuidText(CLSID_CQORUpload)}));
-    EXPECT_EQ(Value(clsidKey_), L"Tandervale.QORUpload Class");
-    EXPECT_EQ(Value(clsidKey_, L"AppID"), kAppIdText);
-    EXPECT_EQ(ValueCount(clsidKey_), 2u);
-    EXPECT_EQ(Subkeys(clsidKey_), (std::set<std::wstring>{L"InprocServer32", L"ProgID", L"Programmable", L"TypeLib",
-                                                          L"VersionIndependentProgID"}));
-    EXPECT_EQ(Value(clsidKey_ + L"\\ProgID"), L"Tandervale.QORUpload.2");
-    EXPECT_EQ(Value(clsidKey_ + L"\\VersionIndependentProgID"), L"Tandervale.QORUpload");
-    EXPECT_EQ(ValueCount(clsidKey_ + L"\\Programmable"), 0u);
-    EXPECT_EQ(Value(clsidKey_ + L"\\InprocServer32"), module_);
-    EXPECT_EQ(Value(clsidKey_ + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(Value(clsidKey_ + L"\\TypeLib"), GuidText(LIBID_uploadLib));
+        EXPECT_EQ(Value(classKey), c.name);
+        EXPECT_EQ(Value(classKey, L"AppID"), kAppIdText);
+        EXPECT_EQ(ValueCount(classKey), 2u);
+        EXPECT_EQ(Subkeys(classKey), (std::set<std::wstring>{L"InprocServer32", L"ProgID", L"Programmable", L"TypeLib",
+                                                             L"VersionIndependentProgID"}));
+        EXPECT_EQ(Value(classKey + L"\\ProgID"), c.progId);
+        EXPECT_EQ(Value(classKey + L"\\VersionIndependentProgID"), c.versionIndependent);
+        EXPECT_EQ(ValueCount(classKey + L"\\Programmable"), 0u);
+        EXPECT_EQ(Value(classKey + L"\\InprocServer32"), module_);
+        EXPECT_EQ(Value(classKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+        EXPECT_EQ(Value(classKey + L"\\TypeLib"), GuidText(LIBID_uploadLib));
+    }
 
     EXPECT_EQ(Subkeys(L"AppID"), (std::set<std::wstring>{kAppIdText, L"qorupload.DLL"}));
     EXPECT_EQ(Value(std::wstring(L"AppID\\") + kAppIdText), L"QORUpload");
