@@ -21,25 +21,25 @@ void SectionName(std::wstring_view id, wchar_t (&name)[kNamePrefixLength + kMaxP
 
 }  // namespace
 
-ProgressSection::ProgressSection(UniqueHandle section, UniqueView view, std::wstring_view id) noexcept
-    : section_(std::move(section)), view_(std::move(view)), record_(static_cast<ProgressRecord*>(view_.get())),
-      idLength_(id.size()) {
-    std::copy(id.begin(), id.end(), id_);
-}
+ProgressSection::ProgressSection(UniqueHandle section, UniqueView view) noexcept
+    : section_(std::move(section)), view_(std::move(view)), record_(static_cast<ProgressRecord*>(view_.get())) {}
 
 ProgressSection::~ProgressSection() { --publishedRecords; }
 
 std::unique_ptr<ProgressSection> ProgressSection::Publish(std::wstring_view id) noexcept {
     if (!IsValidProgressId(id)) return nullptr;
+    // One of the process's slots is taken first, and given back unless a
+    // record comes of it.
     if (++publishedRecords > kMaxPerProcess) {
         --publishedRecords;
         return nullptr;
     }
-    // From here the count is the new object's, or given back on the way out.
-    struct Give {
-        bool back = true;
-        ~Give() { if (back) --publishedRecords; }
-    } give;
+    std::unique_ptr<ProgressSection> published = Create(id);
+    if (!published) --publishedRecords;
+    return published;
+}
+
+std::unique_ptr<ProgressSection> ProgressSection::Create(std::wstring_view id) noexcept {
     wchar_t name[kNamePrefixLength + kMaxProgressIdLength + 1];
     SectionName(id, name);
     UniqueHandle section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ProgressRecord), name));
@@ -48,9 +48,7 @@ std::unique_ptr<ProgressSection> ProgressSection::Publish(std::wstring_view id) 
     if (!section || GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
     UniqueView view(MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, sizeof(ProgressRecord)));
     if (!view) return nullptr;
-    std::unique_ptr<ProgressSection> published(new (std::nothrow) ProgressSection(std::move(section), std::move(view), id));
-    if (published) give.back = false;
-    return published;
+    return std::unique_ptr<ProgressSection>(new (std::nothrow) ProgressSection(std::move(section), std::move(view)));
 }
 
 bool ProgressSection::Read(std::wstring_view id, ProgressSnapshot& out) noexcept {

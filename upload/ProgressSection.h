@@ -29,7 +29,6 @@ public:
     ProgressSection& operator=(const ProgressSection&) = delete;
 
     void Write(const ProgressSnapshot& snapshot) noexcept { PublishProgress(*record_, snapshot); }
-    std::wstring_view Id() const noexcept { return {id_, idLength_}; }
 
     // What is published under a valid id; false when nothing is (or no
     // longer), or the record cannot be read whole.
@@ -41,13 +40,13 @@ private:
     using UniqueHandle = UniqueAny<HANDLE, &Close>;
     using UniqueView = UniqueAny<void*, &Unmap>;
 
-    ProgressSection(UniqueHandle section, UniqueView view, std::wstring_view id) noexcept;
+    ProgressSection(UniqueHandle section, UniqueView view) noexcept;
+    // The section and its view, without a slot of the process's count.
+    static std::unique_ptr<ProgressSection> Create(std::wstring_view id) noexcept;
 
     UniqueHandle section_;
     UniqueView view_;
     ProgressRecord* record_;
-    wchar_t id_[kMaxProgressIdLength];
-    size_t idLength_;
 };
 
 }  // namespace qor

@@ -59,16 +59,30 @@ std::string ManySmallFiles() {
     return body + "--BenchBoundary--\r\n";
 }
 
+// How a body is read: whole (the default), in chunks of ReadChunkBytes, or
+// with a progress ID (and so in 64 KiB chunks), to show what publishing costs.
+enum class Intake { Whole, Chunks64KiB, Progress };
+
 bool Run(const char* name, const wchar_t* contentType, const std::string& body, LONG expectedForm,
-         LONG expectedFiles, int samples) {
+         LONG expectedFiles, int samples, Intake intake) {
     testhost::TestHost host;
     host.SetContentType(contentType);
     host.SetBody(body);
+    if (intake != Intake::Whole) host.SetReadShape(testhost::ReadShape::Stream);
     std::vector<double> process, release;
     for (int s = 0; s < samples; ++s) {
         ComPtr<IQORUpload> upload;
         if (FAILED(CreateUploadObject(nullptr, IID_IQORUpload, upload.put_void()))) return false;
         if (FAILED(upload->OnStartPage(host.NewScriptingContext().get()))) return false;
+        host.SetBody(body);  // a stream's reads start again at the beginning
+        ComPtr<IQORUpload3> third;
+        if (FAILED(upload->QueryInterface(IID_IQORUpload3, third.put_void()))) return false;
+        if (intake == Intake::Chunks64KiB) third->put_ReadChunkBytes(65536);
+        if (intake == Intake::Progress) {
+            UniqueBstr id(SysAllocString(L"upload-bench-progress-0001"));
+            if (FAILED(third->put_ProgressId(id.get()))) return false;
+        }
+        third.reset();
         LARGE_INTEGER t0, t1, t2, t3;
         QueryPerformanceCounter(&t0);
         const HRESULT hr = upload->ProcessPostData();
@@ -121,18 +135,21 @@ int main(int argc, char** argv) {
         const wchar_t* contentType;
         std::string (*make)();
         LONG form, files;
+        Intake intake = Intake::Whole;
     };
     const Body bodies[] = {
         {"escaped pairs", urlEncoded, EscapedBody, 16, 0},
         {"distinct names", urlEncoded, ShortDistinctNamesBody, 50000, 0},
         {"one 16 MiB file", multipart, OneLargeFile, 2, 1},
+        {"16 MiB in 64 KiB", multipart, OneLargeFile, 2, 1, Intake::Chunks64KiB},
+        {"16 MiB with progress", multipart, OneLargeFile, 2, 1, Intake::Progress},
         {"2000 files of 4 KiB", multipart, ManySmallFiles, 1, 2000},
         {"tiny pairs", urlEncoded, TinyPairsBody, 1, 0},
     };
     bool ok = true;
     for (const Body& body : bodies)
         if (ok && (only.empty() || only == body.name))
-            ok = Run(body.name, body.contentType, body.make(), body.form, body.files, samples);
+            ok = Run(body.name, body.contentType, body.make(), body.form, body.files, samples, body.intake);
     CoUninitialize();
     return ok ? 0 : 1;
 }

@@ -158,7 +158,9 @@ TEST_F(Progress, ACallPublishesWhatItDidUntilTheObjectGoes) {
         EXPECT_EQ(failed.state, L"failed");
         EXPECT_EQ(failed.number, static_cast<LONG>(row.number));
         EXPECT_EQ(failed.error, row.description);
-        if (row.bytes >= 0) EXPECT_EQ(failed.bytes, row.bytes);
+        if (row.bytes >= 0) {
+            EXPECT_EQ(failed.bytes, row.bytes);
+        }
         EXPECT_GT(failed.bytes, 100000);
         EXPECT_EQ(failed.files, row.files);
         EXPECT_EQ(failed.total, total);
