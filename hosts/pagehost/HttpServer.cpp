@@ -31,8 +31,13 @@ void SendResponse(SOCKET s, const HttpResponse& response) {
     head += "Server: QORUpload-PageHost\r\n";
     head += "Content-Type: " + response.contentType + "\r\n";
     head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
-    head += "Cache-Control: no-store\r\n";
-    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
+    // Nothing is cached unless the page says otherwise with its own header.
+    bool pageCacheControl = false;
+    for (const auto& [name, value] : response.headers) {
+        head += name + ": " + value + "\r\n";
+        pageCacheControl = pageCacheControl || _stricmp(name.c_str(), "Cache-Control") == 0;
+    }
+    if (!pageCacheControl) head += "Cache-Control: no-store\r\n";
     head += "Connection: close\r\n\r\n";
     if (!SendAll(s, head.data(), head.size())) return;
     if (!response.headOnly) SendAll(s, response.body.data(), response.body.size());
