@@ -68,20 +68,16 @@ TEST_F(Progress, OnlyValidIdsAreTakenOnEitherSide) {
     UniqueBstr value;
     EXPECT_EQ(Third(upload.get())->get_ProgressId(value.put()), S_OK);
     EXPECT_EQ(value.length(), 0u) << "empty by default";
-    const std::wstring refused[] = {L"0123456789abcde", std::wstring(65, L'a'), L"Global\\0123456789abcdef",
-                                    L"..\\0123456789abcdef", std::wstring(L"0123456789abcdef\0x", 18),
-                                    L"0123456789 abcdef", L"0123456789abcdef\u00e9"};
+    // The refused IDs are the script suite's rows (progress.vbs); here, what
+    // a refusal leaves behind on each side.
     ASSERT_EQ(PutId(upload.get(), kId), S_OK);
-    for (const std::wstring& id : refused) {
-        SCOPED_TRACE(std::string(id.begin(), id.end()));
-        EXPECT_EQ(PutId(upload.get(), id), E_INVALIDARG);
-        EXPECT_NE(TakeErrorInfo().description.find(L"ProgressId"), std::wstring::npos);
-        UniqueBstr bstrId(SysAllocStringLen(id.data(), static_cast<UINT>(id.size())));
-        ComPtr<IQORProgressInfo> info;
-        EXPECT_EQ(progress->Query(bstrId.get(), info.put()), E_INVALIDARG);
-        EXPECT_FALSE(info);
-        EXPECT_NE(TakeErrorInfo().description.find(L"16 to 64"), std::wstring::npos);
-    }
+    EXPECT_EQ(PutId(upload.get(), L"Global\\0123456789abcdef"), E_INVALIDARG);
+    EXPECT_NE(TakeErrorInfo().description.find(L"ProgressId"), std::wstring::npos);
+    UniqueBstr tooShort(SysAllocString(L"0123456789abcde"));
+    ComPtr<IQORProgressInfo> none;
+    EXPECT_EQ(progress->Query(tooShort.get(), none.put()), E_INVALIDARG);
+    EXPECT_FALSE(none);
+    EXPECT_NE(TakeErrorInfo().description.find(L"16 to 64"), std::wstring::npos);
     EXPECT_EQ(Third(upload.get())->get_ProgressId(value.put()), S_OK);
     EXPECT_EQ(std::wstring(value.get()), kId) << "a refused ID leaves the last one";
     // By name, as a script sets it.
