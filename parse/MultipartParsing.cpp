@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "support/ByteSearch.h"
+#include "parse/FileDataSink.h"
 #include "support/InputBuffer.h"
 #include "parse/PartDataScan.h"
 #include "parse/PostDataParser.h"
@@ -22,26 +23,6 @@ struct AppendToValue {
     void Put(const unsigned char* bytes, uint32_t count) {
         if (count == 1) return value.PushChar(static_cast<char>(*bytes));
         value.AppendBytes(reinterpret_cast<const char*>(bytes), count);
-    }
-};
-
-// A file part: the bytes go to the temporary file and count in the record's
-// size. A large run goes to the file straight from the body's memory, in
-// writes of at most kLargeWrite bytes; a small one waits in the put buffer.
-struct AppendToFile {
-    XFile& writer;
-    int32_t& size;
-    uint32_t maxBytes;  // 0: no bound
-    void Put(const unsigned char* bytes, uint32_t count) {
-        // Nothing of a run that would take the file past its bound is written.
-        if (maxBytes != 0 && count > maxBytes - static_cast<uint32_t>(size))
-            throw ParseLimitExceeded(ParseLimitExceeded::Limit::FileBytes, maxBytes);
-        // Unsigned arithmetic: a size beyond 31 bits wraps instead of overflowing.
-        size = static_cast<int32_t>(static_cast<uint32_t>(size) + count);
-        for (uint32_t n; count != 0; bytes += n, count -= n) {
-            n = count < PostDataParser::kLargeWrite ? count : PostDataParser::kLargeWrite;
-            writer.PutBytes(bytes, n);
-        }
     }
 };
 
@@ -267,11 +248,13 @@ PostDataParser::PartHeaderReader& PostDataParser::HeaderReader() {
 struct PostDataParser::MultipartBody {
     InputBuffer& input;
     DelimiterLine delimiter;
+    UniqueByteArray fileGather;  // FileDataSink's buffer, shared by the body's files
 };
 
 void PostDataParser::ParseMultipart(InputBuffer& input, const ByteString& delimiterLine) {
     MultipartBody body{input, DelimiterLine(reinterpret_cast<const unsigned char*>(delimiterLine.Text()),
-                                            delimiterLine.Length())};
+                                            delimiterLine.Length()),
+                       UniqueByteArray()};
     ByteString& line = HeaderReader().line;
     // Anything before or after the delimiter on the first line (blanks
     // included) leaves the whole body unparsed.
@@ -336,10 +319,11 @@ void PostDataParser::StoreFilePart(MultipartBody& body, const ByteString& fieldN
     record.fieldName.Assign(fieldName);
     record.userPath.Assign(fileName);
     record.contentType.Assign(contentType);
-    XFile writer(record.tmpPath, kFileBufferSize);
+    XFile writer(record.tmpPath, 0);  // the sink gathers small runs itself
     AddValue(fieldName, fileName);
-    AppendToFile sink{writer, record.size, limits_.maxFileBytes};
+    FileDataSink sink(writer, record.size, limits_.maxFileBytes, body.fileGather);
     CopyPartData(body, sink);
+    sink.Flush();
     writer.Close();
 }
 

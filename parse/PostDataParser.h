@@ -6,6 +6,7 @@
 
 #include "support/ByteString.h"
 #include "parse/FieldIndex.h"
+#include "parse/FileDataSink.h"
 #include "parse/ParseLimits.h"
 #include "parse/ParseResults.h"
 #include "support/UniqueAny.h"
@@ -68,11 +69,9 @@ public:
     // digits. Reads the second character only when the first is a digit.
     static unsigned char HexPairValue(const char* digits);
 
-    // Temporary files get small pieces of data through a put buffer of this
-    // size; data that lies contiguous in the body's memory goes to the file
-    // straight from there, in writes of at most kLargeWrite bytes.
-    static constexpr uint32_t kFileBufferSize = 8192;
-    static constexpr uint32_t kLargeWrite = 1u << 20;
+    // Temporary files are written in writes of at most this many bytes
+    // (FileDataSink).
+    static constexpr uint32_t kLargeWrite = FileDataSink::kLargeWrite;
     // A part's data is scanned for its end in pieces of this size, each
     // stored before the next is scanned.
     static constexpr uint32_t kScanPiece = 1u << 20;
