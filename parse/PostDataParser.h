@@ -148,9 +148,9 @@ private:
     // Adds value at the end of the field's values, or as the first value of a
     // new field, and gives back the value added.
     ByteString& AddValue(const ByteString& name, const ByteString& value);
-    // Splits one URL-encoded pair into name and value (scratch strings of
-    // the caller) and adds the value.
-    void AddPair(const ByteString& pair, ByteString& name, ByteString& value);
+    // Splits one URL-encoded pair, [text, end), into name and value
+    // (scratch strings of the caller) and adds the value.
+    void AddPair(const char* text, const char* end, ByteString& name, ByteString& value);
     void StoreFilePart(MultipartBody& body, const ByteString& fieldName, const ByteString& fileName,
                        const ByteString& contentType);
     // Counts a value about to be added against the call's bound.
