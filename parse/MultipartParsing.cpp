@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "support/ByteSearch.h"
+#include "parse/FileDataSink.h"
 #include "support/InputBuffer.h"
 #include "parse/PartDataScan.h"
 #include "parse/PostDataParser.h"
@@ -23,26 +24,6 @@ struct AppendToValue {
     void Put(const unsigned char* bytes, uint32_t count) {
         if (count == 1) return value.PushChar(static_cast<char>(*bytes));
         value.AppendBytes(reinterpret_cast<const char*>(bytes), count);
-    }
-};
-
-// A file part: the bytes go to the temporary file and count in the record's
-// size. A large run goes to the file straight from the body's memory, in
-// writes of at most kLargeWrite bytes; a small one waits in the put buffer.
-struct AppendToFile {
-    XFile& writer;
-    int32_t& size;
-    uint32_t maxBytes;  // 0: no bound
-    void Put(const unsigned char* bytes, uint32_t count) {
-        // Nothing of a run that would take the file past its bound is written.
-        if (maxBytes != 0 && count > maxBytes - static_cast<uint32_t>(size))
-            throw ParseLimitExceeded(ParseLimitExceeded::Limit::FileBytes, maxBytes);
-        // Unsigned arithmetic: a size beyond 31 bits wraps instead of overflowing.
-        size = static_cast<int32_t>(static_cast<uint32_t>(size) + count);
-        for (uint32_t n; count != 0; bytes += n, count -= n) {
-            n = count < PostDataParser::kLargeWrite ? count : PostDataParser::kLargeWrite;
-            writer.PutBytes(bytes, n);
-        }
     }
 };
 
@@ -92,10 +73,9 @@ enum class HeaderShape {
 // colon follows with more after it; any other first 19 bytes, or a 20th byte
 // that is neither ":" nor NUL, make it another header. Only a leading blank
 // or a NUL in the colon's place needs the splitter.
-HeaderShape LookAtHeader(const ByteString& line) {
+HeaderShape LookAtHeader(const char* text, uint32_t length) {
     // The name, the colon and one more byte.
-    if (line.Length() <= kDispositionLength + 1) return HeaderShape::Other;
-    const char* text = line.Text();
+    if (length <= kDispositionLength + 1) return HeaderShape::Other;
     if (text[0] == ' ' || text[0] == '\t' || text[0] == ',') return HeaderShape::NeedsSplitter;
     // Three overlapping words cover the name's 19 bytes. Setting bit 5 turns
     // an upper-case letter into its lower case, and no other byte into a
@@ -146,17 +126,20 @@ void AppendToLine(ByteString& line, const unsigned char* bytes, uint32_t count) 
 }
 
 // Byte classes of a Content-Disposition line's parameters, one table lookup
-// per byte. NUL ends the parameter and its name, as the end of the text.
+// per byte. NUL ends the parameter and its name, as the end of the text. A
+// line read into a string holds no CR or LF, and one read in place ends at
+// its CR or LF and holds no other: both end the text as NUL does.
 enum : uint8_t {
-    kParameterEnd = 1,   // ";" and NUL
-    kNameEnd = 2,        // "=", ";" and NUL: also ends a value
-    kLeadingBlank = 4,   // space, tab, comma: skipped before a parameter
-    kParameterBlank = 8  // space, tab, double quote: around names and values
+    kParameterEnd = 1,    // ";", and the text's end
+    kNameEnd = 2,         // "=", ";" and the text's end: also ends a value
+    kLeadingBlank = 4,    // space, tab, comma: skipped before a parameter
+    kParameterBlank = 8,  // space, tab, double quote: around names and values
+    kTextEnd = 16         // NUL, CR, LF
 };
 constexpr struct ParameterClasses {
     uint8_t of[256] = {};
     constexpr ParameterClasses() {
-        Set(0, kParameterEnd | kNameEnd);
+        for (const unsigned char end : {'\0', '\r', '\n'}) Set(end, kParameterEnd | kNameEnd | kTextEnd);
         Set(';', kParameterEnd | kNameEnd);
         Set('=', kNameEnd);
         Set(',', kLeadingBlank);
@@ -180,8 +163,12 @@ struct PostDataParser::PartHeaderReader {
     // A header line of any shape: its name through the splitter, then the
     // parameters when it names Content-Disposition.
     void ReadHeaderLine(const ByteString& line);
+    // One header line, length bytes at text: in `line`, or in place in the
+    // body's run, followed by its CR or LF.
+    void ReadHeader(const char* text, uint32_t length);
     // The parameters of a Content-Disposition line, from just after its
-    // colon to the line's first NUL; the one reader for every line shape.
+    // colon to the line's first NUL (or its end); the one reader for every
+    // line shape.
     void ReadDisposition(const char* parameters);
 
     // What the header block said so far.
@@ -236,26 +223,47 @@ void PostDataParser::PartHeaderReader::ReadDisposition(const char* p) {
             if (!isName) isFile = true;
         }
         while (!c.Is(*p, kParameterEnd)) ++p;
-        if (*p == 0) return;
+        if (c.Is(*p, kTextEnd)) return;
         ++p;
     }
 }
 
+void PostDataParser::PartHeaderReader::ReadHeader(const char* text, uint32_t length) {
+    const HeaderShape shape = LookAtHeader(text, length);
+    if (shape == HeaderShape::Disposition) return ReadDisposition(text + kDispositionLength + 1);
+    if (text != line.Text()) {  // the other readers take the line as a string
+        line.Clear();
+        AppendToLine(line, reinterpret_cast<const unsigned char*>(text), length);
+    }
+    if (shape == HeaderShape::Other) ReadContentType(line, contentType);
+    else ReadHeaderLine(line);
+}
+
+// A line that lies whole in the get buffer's run, with no CR but one right
+// before its LF, is read in place; any other goes through ReadLine.
 bool PostDataParser::PartHeaderReader::ReadBlock(InputBuffer& body) {
     fieldName.Clear();
     fileName.Clear();
     contentType.Clear();
     isFile = false;
-    bool more = ReadLine(body, line);
-    while (more && line.Length() != 0) {
-        switch (LookAtHeader(line)) {
-        case HeaderShape::Other: ReadContentType(line, contentType); break;
-        case HeaderShape::Disposition: ReadDisposition(line.Text() + kDispositionLength + 1); break;
-        case HeaderShape::NeedsSplitter: ReadHeaderLine(line); break;
+    for (;;) {
+        const unsigned char* run = nullptr;
+        const uint32_t n = body.PeekRun(run);
+        const uint32_t stop = bytesearch::FindLineBreak(run, 0, n);
+        const uint32_t taken = stop == n           ? 0
+                               : run[stop] == '\n' ? stop + 1
+                               : stop + 1 < n && run[stop + 1] == '\n' ? stop + 2
+                                                                       : 0;
+        if (taken == 0) {
+            if (!ReadLine(body, line)) return false;
+            if (line.Length() == 0) return true;
+            ReadHeader(line.Text(), line.Length());
+            continue;
         }
-        more = ReadLine(body, line);
+        if (stop != 0) ReadHeader(reinterpret_cast<const char*>(run), stop);
+        body.Consume(taken);
+        if (stop == 0) return true;
     }
-    return more;
 }
 
 void PostDataParser::DeleteHeaderReader(PartHeaderReader* reader) noexcept { delete reader; }
@@ -268,11 +276,13 @@ PostDataParser::PartHeaderReader& PostDataParser::HeaderReader() {
 struct PostDataParser::MultipartBody {
     InputBuffer& input;
     DelimiterLine delimiter;
+    UniqueByteArray fileGather;  // FileDataSink's buffer, shared by the body's files
 };
 
 void PostDataParser::ParseMultipart(InputBuffer& input, const ByteString& delimiterLine) {
     MultipartBody body{input, DelimiterLine(reinterpret_cast<const unsigned char*>(delimiterLine.Text()),
-                                            delimiterLine.Length())};
+                                            delimiterLine.Length()),
+                       UniqueByteArray()};
     ByteString& line = HeaderReader().line;
     // Anything before or after the delimiter on the first line (blanks
     // included) leaves the whole body unparsed.
@@ -337,11 +347,12 @@ void PostDataParser::StoreFilePart(MultipartBody& body, const ByteString& fieldN
     record.fieldName.Assign(fieldName);
     record.userPath.Assign(fileName);
     record.contentType.Assign(contentType);
-    XFile writer(record.tmpPath, kFileBufferSize);
+    XFile writer(record.tmpPath, 0);  // the sink gathers small runs itself
     AddValue(fieldName, fileName);
     if (observer_) observer_->FileStarted(record);
-    AppendToFile sink{writer, record.size, limits_.maxFileBytes};
+    FileDataSink sink(writer, record.size, limits_.maxFileBytes, body.fileGather);
     CopyPartData(body, sink);
+    sink.Flush();
     writer.Close();
     if (observer_) observer_->FileStored(record);
 }

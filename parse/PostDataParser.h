@@ -6,6 +6,7 @@
 
 #include "support/ByteString.h"
 #include "parse/FieldIndex.h"
+#include "parse/FileDataSink.h"
 #include "parse/ParseLimits.h"
 #include "parse/ParseResults.h"
 #include "support/UniqueAny.h"
@@ -71,11 +72,9 @@ public:
     // digits. Reads the second character only when the first is a digit.
     static unsigned char HexPairValue(const char* digits);
 
-    // Temporary files get small pieces of data through a put buffer of this
-    // size; data that lies contiguous in the body's memory goes to the file
-    // straight from there, in writes of at most kLargeWrite bytes.
-    static constexpr uint32_t kFileBufferSize = 8192;
-    static constexpr uint32_t kLargeWrite = 1u << 20;
+    // Temporary files are written in writes of at most this many bytes
+    // (FileDataSink).
+    static constexpr uint32_t kLargeWrite = FileDataSink::kLargeWrite;
     // A part's data is scanned for its end in pieces of this size, each
     // stored before the next is scanned.
     static constexpr uint32_t kScanPiece = 1u << 20;
@@ -152,9 +151,9 @@ private:
     // Adds value at the end of the field's values, or as the first value of a
     // new field, and gives back the value added.
     ByteString& AddValue(const ByteString& name, const ByteString& value);
-    // Splits one URL-encoded pair into name and value (scratch strings of
-    // the caller) and adds the value.
-    void AddPair(const ByteString& pair, ByteString& name, ByteString& value);
+    // Splits one URL-encoded pair, [text, end), into name and value
+    // (scratch strings of the caller) and adds the value.
+    void AddPair(const char* text, const char* end, ByteString& name, ByteString& value);
     void StoreFilePart(MultipartBody& body, const ByteString& fieldName, const ByteString& fileName,
                        const ByteString& contentType);
     // Counts a value about to be added against the call's bound.

@@ -4,6 +4,7 @@
 #include <random>
 #include <set>
 
+#include "support/ChunkedInput.h"
 #include "support/MemoryInput.h"
 #include "parse/ParseObserver.h"
 #include "tests/FileSeams.h"
@@ -114,6 +115,68 @@ TEST_F(MultipartFiles, FileDataInMemoryReachesTheDescriptorInLargeWrites) {
     EXPECT_EQ(recorder.Counts(), expected);
     for (const WriteRecorder::Write& write : recorder.writes) EXPECT_FALSE(IsOpen(write.fd)) << "closed";
     EXPECT_EQ(StoredFiles(parser)[5].data, Bytes(2 * kMiB + 5, 5));
+}
+
+// Hands the body out in chunks of a fixed size, as successive BinaryRead
+// answers.
+class FixedChunks final : public ChunkedInput {
+public:
+    FixedChunks(const std::string& body, uint32_t chunk)
+        : ChunkedInput(static_cast<uint32_t>(body.size()), chunk), body_(body) {}
+
+protected:
+    uint32_t ReadChunk(uint32_t count, const unsigned char*& bytes) override {
+        bytes = reinterpret_cast<const unsigned char*>(body_.data()) + given_;
+        given_ += count;
+        return count;
+    }
+    void EndedEarly(uint32_t, uint32_t) override { std::abort(); }
+
+private:
+    const std::string& body_;
+    uint32_t given_ = 0;
+};
+
+// Data read in small chunks is gathered into writes of a MiB; runs of a
+// quarter MiB or more go out straight. A second file after the first reuses
+// the gathering buffer and gets only its own bytes.
+TEST_F(MultipartFiles, ChunkedDataIsGatheredIntoLargeWrites) {
+    constexpr unsigned kMiB = 1u << 20;
+    struct Row {
+        uint32_t chunk;
+        size_t size;
+        std::vector<unsigned> counts;
+    };
+    const std::vector<Row> rows = {
+        {7, 70000, {70000}},           {4096, 3 * kMiB, {kMiB, kMiB, kMiB}}, {65536, 2 * kMiB + 5, {kMiB, kMiB, 5}},
+        {65536, 0, {}},                {65536, kMiB - 1, {kMiB - 1}},
+    };
+    for (const Row& row : rows) {
+        const std::string data = Bytes(row.size, row.chunk), second = Bytes(1000, 9);
+        const std::string body = Part("name=\"t\"", "text") + Part("name=\"f\"; filename=\"a\"", data) +
+                                 Part("name=\"g\"; filename=\"b\"", second) + Closing();
+        PostDataParser parser;
+        WriteRecorder recorder;
+        FixedChunks input(body, row.chunk);
+        parser.Parse(kMultipartType.c_str(), input);
+        std::vector<unsigned> expected = row.counts;
+        expected.push_back(1000);
+        EXPECT_EQ(recorder.Counts(), expected) << row.chunk << " " << row.size;
+        const std::vector<StoredFile> files = StoredFiles(parser);
+        ASSERT_EQ(files.size(), 2u);
+        EXPECT_TRUE(files[0].data == data && files[1].data == second) << row.chunk << " " << row.size;
+    }
+    // Chunks of 300,000 bytes go straight to the file, each in one write.
+    const std::string data = Bytes(2 * kMiB, 3);
+    const std::string body = Part("name=\"f\"; filename=\"a\"", data) + Closing();
+    PostDataParser parser;
+    WriteRecorder recorder;
+    FixedChunks input(body, 300000);
+    parser.Parse(kMultipartType.c_str(), input);
+    const std::vector<unsigned> counts = recorder.Counts();
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0u), 2 * kMiB);
+    EXPECT_LE(counts.size(), 2 * kMiB / 300000 + 3);
+    EXPECT_EQ(StoredFiles(parser)[0].data, data);
 }
 
 TEST_F(MultipartFiles, ExistingNamesAreNeverOpenedAndFreshOnesAreTried) {

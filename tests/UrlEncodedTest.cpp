@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "support/MemoryInput.h"
 #include "tests/ParserHarness.h"
 #include "tests/ReferenceUrlEncoded.h"
 
@@ -133,4 +134,32 @@ TEST(UrlEncoded, PairsAcrossReadRunsMatchTheLiteralParse) {
             EXPECT_FALSE(buffer.Good());
         }
     }
+}
+
+// Names and values with an escape (whole, cut short by the pair's end, or
+// none) at every offset give the literal parse, read in place (each pair
+// decoded straight from the body) and in runs of seven bytes (pairs cut by
+// the runs' ends).
+TEST(UrlEncoded, EscapesAtEveryOffsetOfLongNamesAndValues) {
+    const std::string plain = "abcdefghijklmnopqrstuvwx";
+    std::string body;
+    for (const std::string escape : {"%41", "+", "%4", "%", "%00", "%zz", "%2b%2B", "%20"}) {
+        for (size_t at = 0; at <= plain.size(); ++at) {
+            const std::string text = plain.substr(0, at) + escape + plain.substr(at);
+            body += text + "=" + text + "&" + plain.substr(0, at) + "=" + plain.substr(at) + escape + "&";
+        }
+    }
+    const FieldsView expected = LiteralParse(body);
+    ASSERT_GT(expected.size(), 150u);
+    {
+        PostDataParser parser;
+        MemoryInput input(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
+        parser.Parse(kUrlEncoded, input);
+        EXPECT_EQ(Fields(parser), expected) << "in place";
+    }
+    PostDataParser parser;
+    ByteBuffer buffer(ByteStream::kSynchronised, 7);
+    buffer.PutBytes(reinterpret_cast<const unsigned char*>(body.data()), static_cast<uint32_t>(body.size()));
+    parser.Parse(kUrlEncoded, buffer);
+    EXPECT_EQ(Fields(parser), expected) << "runs of seven";
 }
