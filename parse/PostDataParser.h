@@ -65,13 +65,6 @@ public:
     // The whole form as name=v1,v2;name2=v3, unescaped.
     ByteString FormText() const;
 
-    // Decodes "+" and %XX escapes in place; malformed escapes and %00 stay as
-    // written, so a decoded value never holds a NUL.
-    static void UrlDecode(ByteString& text);
-    // The byte that two hex digits denote, or 0 when they are not two hex
-    // digits. Reads the second character only when the first is a digit.
-    static unsigned char HexPairValue(const char* digits);
-
     // Temporary files are written in writes of at most this many bytes
     // (FileDataSink).
     static constexpr uint32_t kLargeWrite = FileDataSink::kLargeWrite;

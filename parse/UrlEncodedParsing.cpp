@@ -43,34 +43,6 @@ inline unsigned char HexPair(const char* digits) {
     if (low == 0xFF) return 0;
     return static_cast<unsigned char>(high * 16 + low);
 }
-}  // namespace
-
-unsigned char PostDataParser::HexPairValue(const char* digits) { return HexPair(digits); }
-
-void PostDataParser::UrlDecode(ByteString& text) {
-    // Decoding never lengthens the text, so it can run in place: the write
-    // position never passes the read position.
-    char* p = text.MutableText();
-    // Everything before the first "+" or "%" stays as it is.
-    uint32_t out = static_cast<uint32_t>(std::strcspn(p, "+%"));
-    if (p[out] == 0) return;
-    for (uint32_t in = out; p[in] != 0; ++in) {
-        char c = p[in];
-        if (c == '+') {
-            c = ' ';
-        } else if (c == '%') {
-            if (const unsigned char decoded = HexPair(p + in + 1)) {
-                c = static_cast<char>(decoded);
-                in += 2;
-            }
-        }
-        p[out++] = c;
-    }
-    p[out] = 0;
-    text.SetLength(out);
-}
-
-namespace {
 
 // The byte of the escape at p ("%" and up to two digits before end), or 0
 // when it is no escape: a digit beyond end counts as none, as the NUL after
@@ -81,8 +53,9 @@ inline unsigned char EscapeAt(const char* p, const char* end) {
     return HexPair(digits);
 }
 
-// Decodes [begin, end) straight into out, as UrlDecode decodes the same
-// text, then trims the pair blanks at both ends. Decoding never lengthens,
+// Decodes [begin, end) straight into out ("+" becomes a space, %XX the byte
+// it names; a malformed escape or %00 stays as written, so a decoded text
+// never holds a NUL), then trims the pair blanks at both ends. Decoding never lengthens,
 // so out needs room for end - begin bytes only. A byte at a time: escapes
 // stand every few bytes in real values, and this loop's branches follow
 // them better than a vector search that stops at each one.
