@@ -73,11 +73,7 @@ UniqueBstr ToAutomationString(const char* text, UINT codePage) {
     size_t length = std::strlen(text);
     if (length >= static_cast<size_t>(std::numeric_limits<int>::max())) RaiseFailure(E_OUTOFMEMORY);
     if (codePage == CP_UTF8) return FromUtf8(text, length);
-    auto raiseLastError = [] {
-        DWORD error = GetLastError();
-        // A failure without a system error code must still read as a failure.
-        RaiseFailure(error ? HRESULT_FROM_WIN32(error) : E_FAIL);
-    };
+    auto raiseLastError = [] { RaiseFailure(LastErrorOr()); };
     // The terminator is converted too, so that a multi-byte sequence cut off
     // by the end of the text is treated as the system treats it in a C string.
     int bytes = static_cast<int>(length) + 1;

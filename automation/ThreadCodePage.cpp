@@ -1,5 +1,7 @@
 #include "automation/ThreadCodePage.h"
 
+#include "com/Failure.h"
+
 #include <atomic>
 #include <climits>
 #include <new>
@@ -23,11 +25,6 @@ int ChooseCodePageWay() noexcept {
 
 // Win32 conversions take int lengths.
 bool FitsInt(size_t length) { return length <= static_cast<size_t>(INT_MAX); }
-
-HRESULT LastErrorOr(HRESULT fallback) {
-    const DWORD error = GetLastError();
-    return error ? HRESULT_FROM_WIN32(error) : fallback;
-}
 
 }  // namespace
 

@@ -31,6 +31,13 @@ private:
 
 [[noreturn]] void RaiseFailure(HRESULT code);
 
+// The thread's last system error as an HRESULT, or fallback when the call
+// that failed left none: a failure must still read as one.
+inline HRESULT LastErrorOr(HRESULT fallback = E_FAIL) noexcept {
+    const DWORD error = GetLastError();
+    return error ? HRESULT_FROM_WIN32(error) : fallback;
+}
+
 // Raises the failure code of a platform call; success passes through.
 inline void CheckHr(HRESULT hr) {
     if (FAILED(hr)) RaiseFailure(hr);

@@ -15,17 +15,12 @@
 namespace qor {
 namespace {
 
-HRESULT LastErrorResult() {
-    DWORD error = GetLastError();
-    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
 // The module's full path as the system reports it. A path that fills the
 // whole buffer may have been cut, so it is refused rather than registered.
 HRESULT ModulePath(HMODULE module, std::wstring& path) {
     wchar_t buffer[MAX_PATH];
     DWORD length = GetModuleFileNameW(module, buffer, MAX_PATH);
-    if (length == 0) return LastErrorResult();
+    if (length == 0) return LastErrorOr();
     if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     path.assign(buffer, length);
     return S_OK;

@@ -14,15 +14,10 @@
 namespace qor {
 namespace {
 
-HRESULT LastErrorResult() noexcept {
-    const DWORD error = GetLastError();
-    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
 // The system's cryptographic generator (advapi32's RtlGenRandom): no
 // provider to open for every ID.
 HRESULT RandomBytes(unsigned char (&bytes)[16]) noexcept {
-    return RtlGenRandom(bytes, sizeof bytes) ? S_OK : LastErrorResult();
+    return RtlGenRandom(bytes, sizeof bytes) ? S_OK : LastErrorOr();
 }
 
 }  // namespace
