@@ -7,6 +7,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// An AVX2 path chosen at run time, where the compiler can build one function
+// for it without building the rest for it too.
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define QOR_BYTESEARCH_AVX2 1
+#include <immintrin.h>
+#endif
 
 namespace qor {
 
@@ -84,9 +90,50 @@ inline uint32_t FindLineBreak(const unsigned char* run, uint32_t from, uint32_t 
 // anything else), rarely match both ends, so they do not stop the search.
 inline uint32_t FindLineCandidatePlain(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
                                        uint32_t length);
+// FindLineCandidate with sixteen-byte vectors only, whatever the processor.
+inline uint32_t FindLineCandidateNarrow(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                        uint32_t length);
+
+#if defined(QOR_BYTESEARCH_AVX2)
+// From p on, 64 positions a step while their last bytes lie in the run and
+// none is a candidate; gives back the first position not passed over. Two
+// 32-byte vectors of heads and two of tails a step.
+__attribute__((target("avx2"))) inline uint32_t SkipNonCandidatesAvx2(const unsigned char* run, uint32_t p, uint32_t n,
+                                                                      const unsigned char* line, uint32_t length) {
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(line[0]));
+    const __m256i last = _mm256_set1_epi8(static_cast<char>(line[length - 1]));
+    for (; n - p >= 64 + length; p += 64) {
+        const unsigned char* head = run + p;
+        const unsigned char* tail = run + p + length - 1;
+        const __m256i low = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(head)), first),
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(tail)), last));
+        const __m256i high = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(head + 32)), first),
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(tail + 32)), last));
+        const __m256i any = _mm256_or_si256(low, high);
+        if (!_mm256_testz_si256(any, any)) break;
+    }
+    return p;
+}
+
+// Asked of the processor once.
+inline bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
 
 inline uint32_t FindLineCandidate(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
                                   uint32_t length) {
+#if defined(QOR_BYTESEARCH_AVX2)
+    if (HasAvx2()) from = SkipNonCandidatesAvx2(run, from, n, line, length);
+#endif
+    return FindLineCandidateNarrow(run, from, n, line, length);
+}
+
+inline uint32_t FindLineCandidateNarrow(const unsigned char* run, uint32_t from, uint32_t n, const unsigned char* line,
+                                        uint32_t length) {
     uint32_t p = from;
 #if defined(__SSE2__)
     const __m128i first = _mm_set1_epi8(static_cast<char>(line[0]));

@@ -83,6 +83,8 @@ TEST(ByteSearch, LineCandidateSearchAgreesWithItsPlainLoop) {
                     const uint32_t plain = bytesearch::FindLineCandidatePlain(run, from, n, bytes, length);
                     ASSERT_EQ(bytesearch::FindLineCandidate(run, from, n, bytes, length), plain)
                         << round << " " << length << " " << from << " " << n;
+                    ASSERT_EQ(bytesearch::FindLineCandidateNarrow(run, from, n, bytes, length), plain)
+                        << round << " " << length << " " << from << " " << n;
                     found += plain != n && n - plain >= length;
                     cut += plain != n && n - plain < length;
                 }
