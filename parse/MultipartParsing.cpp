@@ -1,5 +1,6 @@
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "support/ByteSearch.h"
 #include "parse/FileDataSink.h"
@@ -173,6 +174,7 @@ struct PostDataParser::PartHeaderReader {
 
     // What the header block said so far.
     ByteString fieldName, fileName, contentType;
+    ByteString value;  // a text part's data, gathered before it is kept
     bool isFile = false;
 
     ByteString line;  // the header line being read
@@ -323,9 +325,10 @@ bool PostDataParser::ParsePart(MultipartBody& body) {
     // Parsing goes on after the closing delimiter too: whatever follows it
     // is read as the next part's header block.
     if (!header.isFile) {
-        static const ByteString empty;
-        AppendToValue sink{AddValue(header.fieldName, empty)};
+        header.value.Clear();
+        AppendToValue sink{header.value};
         CopyPartData(body, sink);
+        AddValue(header.fieldName, KeepText(std::move(header.value)));
     } else if (header.fileName.Length() == 0) {
         SkipByte sink;
         CopyPartData(body, sink);
@@ -348,7 +351,7 @@ void PostDataParser::StoreFilePart(MultipartBody& body, const ByteString& fieldN
     record.userPath.Assign(fileName);
     record.contentType.Assign(contentType);
     XFile writer(record.tmpPath, 0);  // the sink gathers small runs itself
-    AddValue(fieldName, fileName);
+    AddValue(fieldName, KeepText(fileName));
     if (observer_) observer_->FileStarted(record);
     FileDataSink sink(writer, record.size, limits_.maxFileBytes, body.fileGather);
     CopyPartData(body, sink);
@@ -357,20 +360,23 @@ void PostDataParser::StoreFilePart(MultipartBody& body, const ByteString& fieldN
     if (observer_) observer_->FileStored(record);
 }
 
-// Bodies of many empty values ("a=&a=&...") cost only their slots, and a
-// part's value allocates once its data arrives.
-ByteString& PostDataParser::AddValue(const ByteString& name, const ByteString& value) {
+// Bodies of many empty values ("a=&a=&...") cost only their slots, and
+// bodies of many short fields one arena copy of each text.
+ByteString& PostDataParser::AddValue(const ByteString& name, ByteString&& value) {
     const int32_t found = FindField(name);
     if (found < 0) {
-        FormField& field = value.Length() == 0 ? fields.Emplace(name, ByteString::WithoutStorage())
-                                               : fields.Emplace(name, value);
+        FormField& field = fields.Emplace(texts_.Keep(name), std::move(value));
         index_.AddMissed(fields);  // the new field goes where the lookup missed
         return field.values[0];
     }
     NoteGrowth(static_cast<uint32_t>(found));
-    ByteStringList& values = fields[static_cast<uint32_t>(found)].values;
-    if (value.Length() == 0) return values.Append(ByteString::WithoutStorage());
-    return values.Append(value);
+    return fields[static_cast<uint32_t>(found)].values.Append(std::move(value));
+}
+
+// A long scratch text goes over as it is; the scratch starts again empty.
+ByteString PostDataParser::KeepText(ByteString&& scratch) {
+    if (scratch.Length() <= TextArena::kLongestKept) return texts_.Keep(scratch);
+    return std::exchange(scratch, ByteString::WithoutStorage());
 }
 
 namespace {

@@ -27,8 +27,7 @@ struct FormField {
     ByteStringList values{kInitialValueRoom};
 
     FormField() = default;
-    FormField(const ByteString& fieldName, const ByteString& firstValue) : name(fieldName) { values.Append(firstValue); }
-    FormField(const ByteString& fieldName, ByteString&& firstValue) : name(fieldName) {
+    FormField(ByteString fieldName, ByteString firstValue) : name(std::move(fieldName)) {
         values.Append(std::move(firstValue));
     }
 };

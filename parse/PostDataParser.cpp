@@ -18,6 +18,7 @@ PostDataParser::Savepoint::Savepoint(PostDataParser& parser) noexcept
     undo.open = true;
     undo.fieldCount = parser_.fields.Count();
     undo.fileCount = parser_.files.Count();
+    undo.texts = parser_.texts_.Position();
 }
 
 PostDataParser::Savepoint::~Savepoint() {
@@ -41,7 +42,7 @@ void PostDataParser::NoteGrowthSlow(uint32_t field) {
 }
 
 // Newest first: values of older fields, then new fields, then new files,
-// whose records delete them. A file still being written was closed when its
+// whose records delete them, then the texts those fields and values viewed. A file still being written was closed when its
 // writer went out of scope.
 void PostDataParser::RollBack() noexcept {
     for (const auto& [field, count] : undo_.grown) fields[field].values.Truncate(count);
@@ -50,6 +51,7 @@ void PostDataParser::RollBack() noexcept {
         index_.Forget();
     }
     files.Truncate(undo_.fileCount);
+    texts_.RewindTo(undo_.texts);  // no string views a text kept since
 }
 
 void PostDataParser::Parse(const char* contentType, InputBuffer& input, const ParseLimits& limits,

@@ -9,6 +9,7 @@
 #include "parse/FileDataSink.h"
 #include "parse/ParseLimits.h"
 #include "parse/ParseResults.h"
+#include "support/TextArena.h"
 #include "support/UniqueAny.h"
 
 namespace qor {
@@ -115,6 +116,7 @@ private:
         bool open = false;
         uint32_t fieldCount = 0;  // fields and files that existed at the savepoint
         uint32_t fileCount = 0;
+        TextArena::Mark texts{};  // the arena's texts then
         // Fields that existed before and have gained values since, with how
         // many values each had; `noted` marks them so each is noted once.
         std::vector<std::pair<uint32_t, uint32_t>> grown;
@@ -142,8 +144,14 @@ private:
     static void CopyPartData(MultipartBody& body, Sink& sink);
 
     // Adds value at the end of the field's values, or as the first value of a
-    // new field, and gives back the value added.
-    ByteString& AddValue(const ByteString& name, const ByteString& value);
+    // new field, and gives back the value added. The caller has kept the
+    // value's text already (KeepText); a new field's name is kept here.
+    ByteString& AddValue(const ByteString& name, ByteString&& value);
+    // The text as a value to add: short texts are copied into the arena, a
+    // long one is copied into storage of its own, or moved when it is the
+    // caller's scratch to give up (a text part's data).
+    ByteString KeepText(const ByteString& text) { return texts_.Keep(text); }
+    ByteString KeepText(ByteString&& scratch);
     // Splits one URL-encoded pair, [text, end), into name and value
     // (scratch strings of the caller) and adds the value.
     void AddPair(const char* text, const char* end, ByteString& name, ByteString& value);
@@ -159,6 +167,7 @@ private:
     ParseObserver* observer_ = nullptr;  // of the current Parse, or none
     uint32_t partsAdded_ = 0;     // by the current Parse
     uint32_t filesBefore_ = 0;    // files recorded when the current Parse began
+    TextArena texts_;             // field names and short values: before the lists, so it goes after them
     FormFieldList fields;
     UploadedFileList files;
 

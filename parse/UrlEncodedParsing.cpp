@@ -134,7 +134,7 @@ void PostDataParser::AddPair(const char* text, const char* end, ByteString& name
 
     DecodeInto(name, pair, nameEnd);
     DecodeInto(value, valueBegin, valueEnd);
-    AddValue(name, value);
+    AddValue(name, KeepText(value));
 }
 
 }  // namespace qor

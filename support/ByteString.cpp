@@ -6,11 +6,6 @@
 
 namespace qor {
 
-namespace {
-// Text of a moved-from string: capacity 0, never written, never freed.
-char emptyText[1] = {0};
-}  // namespace
-
 ByteString::ByteString() : text_(new char[17]), capacity_(16), length_(0) { text_[0] = 0; }
 
 ByteString::ByteString(const ByteString& other)
@@ -20,31 +15,13 @@ ByteString::ByteString(const ByteString& other)
     text_[length_] = 0;
 }
 
-ByteString::ByteString(NoStorage) noexcept : text_(emptyText), capacity_(0), length_(0) {}
-
-ByteString::ByteString(ByteString&& other) noexcept
-    : text_(std::exchange(other.text_, emptyText)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      length_(std::exchange(other.length_, 0)) {}
-
-ByteString& ByteString::operator=(ByteString&& other) noexcept {
-    std::swap(text_, other.text_);
-    std::swap(capacity_, other.capacity_);
-    std::swap(length_, other.length_);
-    return *this;
-}
-
-ByteString::~ByteString() {
-    if (text_ != emptyText) delete[] text_;
-}
-
 uint32_t ByteString::CapacityFor(uint32_t length) {
     if (length >= UINT32_MAX - 16) throw std::bad_alloc();
     return length + 16 - (length % 16);
 }
 
 void ByteString::GrowForPush() {
-    if (capacity_ == 0) return Grow(16);
+    if (capacity_ == 0) return Grow(length_ < 16 ? 16 : CapacityFor(length_));
     if (capacity_ > UINT32_MAX / 2 - 1) throw std::bad_alloc();
     Grow(capacity_ + capacity_);
 }
@@ -52,7 +29,7 @@ void ByteString::GrowForPush() {
 void ByteString::Grow(uint32_t capacity) {
     char* grown = new char[capacity + 1];
     std::memcpy(grown, text_, length_ + 1);
-    if (text_ != emptyText) delete[] text_;
+    if (capacity_ != 0) delete[] text_;
     text_ = grown;
     capacity_ = capacity;
 }
@@ -62,13 +39,16 @@ ByteString& ByteString::Assign(const char* text) {
     const size_t length = std::strlen(text);
     if (length >= UINT32_MAX - 16) throw std::bad_alloc();
     if (length > capacity_ || capacity_ == 0) {
-        // A text inside our own array is never longer than the capacity, so
-        // the old array may go before the copy.
+        // The text may be our own (a view's): it is copied before the old
+        // storage goes.
         const uint32_t capacity = CapacityFor(static_cast<uint32_t>(length));
         char* grown = new char[capacity + 1];
-        if (text_ != emptyText) delete[] text_;
+        std::memcpy(grown, text, length + 1);
+        if (capacity_ != 0) delete[] text_;
         text_ = grown;
         capacity_ = capacity;
+        length_ = static_cast<uint32_t>(length);
+        return *this;
     }
     std::memmove(text_, text, length + 1);
     length_ = static_cast<uint32_t>(length);
@@ -107,6 +87,12 @@ void ByteString::CopyRange(ByteString& target, uint32_t start, uint32_t end) con
     if (end == 0 || end > length_) end = length_;
     if (&target == this) {  // keep part of our own text
         const uint32_t count = start < end ? end - start : 0;
+        if (capacity_ == 0 && count != 0) {  // a view is never written: the part is copied out
+            ByteString part = WithoutStorage();
+            part.AppendBytes(text_ + start, count);
+            target = std::move(part);
+            return;
+        }
         std::memmove(target.text_, target.text_ + start, count);
         if (target.capacity_ != 0) target.text_[count] = 0;
         target.length_ = count;

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/TextArena.h"
+
 using namespace qor;
 
 TEST(ByteString, CapacityFollowsAssignAndPushRules) {
@@ -179,4 +185,81 @@ TEST(ByteString, CopyKeepsBytesAfterAnEmbeddedNul) {
     EXPECT_EQ(copy.Length(), 5u);
     EXPECT_STREQ(copy.Text(), "ab");
     EXPECT_EQ(copy.CharAt(4), 'd');
+}
+
+// Every way of changing a viewing string leaves the viewed bytes as they
+// were and gives the string the text it would have had as a copy.
+TEST(ByteString, AViewIsReadButNeverWritten) {
+    const std::string original = std::string("0123456789abcdefghijklmnopqrstuvwxyz0123") + '\0';
+    struct Row {
+        uint32_t length;
+        void (*change)(ByteString&);
+        const char* expected;
+    };
+    const Row rows[] = {
+        {15, [](ByteString& s) { s.PushChar('!'); }, "0123456789abcde!"},
+        {16, [](ByteString& s) { s.PushChar('!'); }, "0123456789abcdef!"},
+        {40, [](ByteString& s) { s.PushChar('!'); }, "0123456789abcdefghijklmnopqrstuvwxyz0123!"},
+        {3, [](ByteString& s) { s.AppendBytes("xy", 2); }, "012xy"},
+        {10, [](ByteString& s) { s.Append(s.Text() + 8); }, "012345678989"},
+        {10, [](ByteString& s) { s.Assign(s.Text() + 4); }, "456789"},
+        {10, [](ByteString& s) { s.Assign("new"); }, "new"},
+        {10, [](ByteString& s) { s.Clear(); }, ""},
+        {10, [](ByteString& s) { s.CopyRange(s, 2, 5); }, "234"},
+        {10, [](ByteString& s) { s = ByteString(s); }, "0123456789"},
+    };
+    for (const Row& row : rows) {
+        std::string viewed = original;
+        viewed[row.length] = '\0';
+        const std::string before = viewed;
+        ByteString s = ByteString::Viewing(viewed.data(), row.length);
+        EXPECT_EQ(s.Capacity(), 0u);
+        EXPECT_EQ(s.Text(), viewed.data());
+        row.change(s);
+        EXPECT_STREQ(s.Text(), row.expected) << row.expected;
+        EXPECT_EQ(s.Length(), std::strlen(row.expected));
+        EXPECT_EQ(viewed, before) << row.expected;
+        if (s.Length() != 0) {
+            EXPECT_NE(s.Text(), viewed.data()) << "a changed view has a text of its own";
+        }
+    }
+}
+
+// Kept texts stay whole across blocks and rewinds; a rewind gives back only
+// what was kept after its mark.
+TEST(TextArena, KeepsTextsUntilRewoundPastThem) {
+    TextArena arena;
+    auto text = [](uint32_t i) {
+        std::string t = "field" + std::to_string(i) + std::string(i % 50, 'x');
+        t += '\0';  // a NUL inside the text is kept with it
+        return t + "end";
+    };
+    auto same = [](const ByteString& kept, const std::string& t) {
+        return kept.Length() == t.size() && std::memcmp(kept.Text(), t.data(), t.size() + 1) == 0;
+    };
+    auto keep = [&](uint32_t i) {
+        ByteString source;
+        const std::string t = text(i);
+        source.AppendBytes(t.data(), static_cast<uint32_t>(t.size()));
+        return arena.Keep(source);
+    };
+    std::vector<ByteString> kept;
+    for (uint32_t i = 0; i < 3000; ++i) kept.push_back(keep(i));  // about three blocks
+    const TextArena::Mark mark = arena.Position();
+    std::vector<ByteString> later;
+    for (uint32_t i = 0; i < 3000; ++i) later.push_back(keep(i));
+    later.clear();
+    arena.RewindTo(mark);
+    for (uint32_t i = 0; i < 3000; ++i) kept.push_back(keep(i));
+    for (uint32_t i = 0; i < kept.size(); ++i) {
+        ASSERT_TRUE(same(kept[i], text(i % 3000))) << i;
+        EXPECT_EQ(kept[i].Capacity(), 0u);
+    }
+
+    ByteString empty, longText;
+    longText.AppendBytes(std::string(TextArena::kLongestKept + 1, 'L').data(), TextArena::kLongestKept + 1);
+    EXPECT_EQ(arena.Keep(empty).Capacity(), 0u);
+    const ByteString longKept = arena.Keep(longText);
+    EXPECT_NE(longKept.Capacity(), 0u) << "a long text has storage of its own";
+    EXPECT_TRUE(longKept.Equals(longText));
 }
