@@ -5,23 +5,41 @@
 
 namespace qor {
 
+namespace {
+uint64_t Load8(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+uint64_t Load4(const char* p) {
+    uint32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
+}
+}  // namespace
+
 uint32_t FieldIndex::Hash(const char* text) {
-    // Eight bytes per step, each word multiplied in and folded; names are
-    // hashed up to their NUL as they are compared.
+    // Eight bytes per step, each word multiplied in and folded; the last
+    // word is read from the text's end (overlapping the one before), a text
+    // under eight bytes as two overlapping halves, so no step copies a
+    // variable count. Names are hashed up to their NUL as they are compared.
     const size_t length = std::strlen(text);
     uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
     size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text + i, 8);
-        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+    for (; i + 8 < length; i += 8) {
+        hash = (hash ^ Load8(text + i)) * 0xFF51AFD7ED558CCDull;
         hash ^= hash >> 32;
     }
-    if (i < length) {
-        uint64_t word = 0;
-        std::memcpy(&word, text + i, length - i);
-        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
-    }
+    uint64_t last = 0;
+    if (length >= 8)
+        last = Load8(text + length - 8);
+    else if (length >= 4)
+        last = Load4(text) | Load4(text + length - 4) << 32;
+    else if (length != 0)
+        last = static_cast<unsigned char>(text[0]) | static_cast<unsigned char>(text[length / 2]) << 8 |
+               static_cast<unsigned char>(text[length - 1]) << 16;
+    hash = (hash ^ last) * 0xFF51AFD7ED558CCDull;
+    hash ^= hash >> 32;
     hash ^= hash >> 29;
     hash *= 0xC4CEB9FE1A85EC53ull;
     hash ^= hash >> 32;
@@ -72,7 +90,7 @@ void FieldIndex::Insert(const FormFieldList& fields, uint32_t index) {
 }
 
 int32_t FieldIndex::Find(const FormFieldList& fields, const char* name) {
-    IndexAppended(fields);
+    if (indexed_ != fields.Count() || slots_.size() < static_cast<size_t>(indexed_) * 2 + 2) IndexAppended(fields);
     const uint32_t hash = Hash(name);
     const size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {

@@ -22,6 +22,8 @@ inline constexpr bool kRelocatable = std::is_trivially_copyable_v<T>;
 // Up to InlineRoom elements can live inside the list itself: a list made
 // with at most that capacity allocates nothing until it outgrows it. Lists of
 // which most hold a single element (a field's values) save an allocation each.
+// The list holds no pointer into itself (no storage of its own means the
+// inline room), so a list of relocatable elements is relocatable too.
 template <typename T, uint32_t InlineRoom = 0>
 class OrderedList {
     static_assert(std::is_nothrow_move_constructible_v<T>, "growth moves elements");
@@ -30,14 +32,14 @@ public:
     static constexpr uint32_t kInitialCapacity = 16;
 
     explicit OrderedList(uint32_t capacity = kInitialCapacity)
-        : items_(capacity <= InlineRoom ? InlineItems() : Allocate(capacity)),
+        : items_(capacity <= InlineRoom ? nullptr : Allocate(capacity)),
           capacity_(capacity <= InlineRoom ? InlineRoom : capacity) {}
     // A copy that throws part-way is destroyed as a whole list (the
     // delegated constructor has finished): count_ holds the copies made.
     OrderedList(const OrderedList& other) : OrderedList(other.capacity_) {
-        for (; count_ < other.count_; ++count_) new (items_ + count_) T(other.items_[count_]);
+        for (; count_ < other.count_; ++count_) new (Items() + count_) T(other.Items()[count_]);
     }
-    OrderedList(OrderedList&& other) noexcept : items_(InlineItems()), capacity_(InlineRoom) { TakeFrom(other); }
+    OrderedList(OrderedList&& other) noexcept : items_(nullptr), capacity_(InlineRoom) { TakeFrom(other); }
     OrderedList& operator=(OrderedList other) noexcept {
         Release();
         TakeFrom(other);
@@ -54,9 +56,9 @@ public:
             // Build first: the arguments may refer into this list.
             T item(std::forward<Args>(args)...);
             Reserve(capacity_ ? capacity_ * 2 : kInitialCapacity);
-            return *new (items_ + count_++) T(std::move(item));
+            return *new (Items() + count_++) T(std::move(item));
         }
-        T* slot = new (items_ + count_) T(std::forward<Args>(args)...);
+        T* slot = new (Items() + count_) T(std::forward<Args>(args)...);
         ++count_;
         return *slot;
     }
@@ -64,36 +66,52 @@ public:
     // Destroys the elements from position count on, last first; the
     // capacity stays.
     void Truncate(uint32_t count) noexcept {
-        while (count_ > count) items_[--count_].~T();
+        while (count_ > count) Items()[--count_].~T();
     }
 
     uint32_t Count() const { return count_; }
-    T& operator[](uint32_t index) { return items_[index]; }
-    const T& operator[](uint32_t index) const { return items_[index]; }
-    T& Last() { return items_[count_ - 1]; }
-    const T* begin() const { return items_; }
-    const T* end() const { return items_ + count_; }
-    T* begin() { return items_; }
-    T* end() { return items_ + count_; }
+    T& operator[](uint32_t index) { return Items()[index]; }
+    const T& operator[](uint32_t index) const { return Items()[index]; }
+    T& Last() { return Items()[count_ - 1]; }
+    const T* begin() const { return Items(); }
+    const T* end() const { return Items() + count_; }
+    T* begin() { return Items(); }
+    T* end() { return Items() + count_; }
 
 private:
-    T* InlineItems() { return InlineRoom != 0 ? reinterpret_cast<T*>(inline_) : nullptr; }
-    bool IsInline() const { return InlineRoom != 0 && items_ == reinterpret_cast<const T*>(inline_); }
+    // Where the elements are: the storage, or the inline room when there is
+    // none (a list without inline room and without storage has no elements).
+    T* Items() {
+        if constexpr (InlineRoom != 0) {
+            if (items_ != nullptr) return items_;
+            T* room = reinterpret_cast<T*>(inline_);
+#if defined(__GNUC__)
+            // The compiler would otherwise bound every index by the inline
+            // room, and warn where it cannot tell that a large index goes to
+            // the storage instead.
+            asm("" : "+r"(room));
+#endif
+            return room;
+        }
+        return items_;
+    }
+    const T* Items() const { return const_cast<OrderedList*>(this)->Items(); }
+    bool IsInline() const { return InlineRoom != 0 && items_ == nullptr; }
 
     // Moves other's elements into this empty list, leaving other empty with
     // its inline room (or no storage).
     void TakeFrom(OrderedList& other) noexcept {
         if (other.IsInline()) {
-            items_ = InlineItems();
+            items_ = nullptr;
             capacity_ = InlineRoom;
             for (; count_ < other.count_; ++count_) {
-                new (items_ + count_) T(std::move(other.items_[count_]));
-                other.items_[count_].~T();
+                new (Items() + count_) T(std::move(other.Items()[count_]));
+                other.Items()[count_].~T();
             }
             other.count_ = 0;
             return;
         }
-        items_ = std::exchange(other.items_, other.InlineItems());
+        items_ = std::exchange(other.items_, nullptr);
         capacity_ = std::exchange(other.capacity_, InlineRoom);
         count_ = std::exchange(other.count_, 0);
     }
@@ -125,25 +143,28 @@ private:
         }
         T* items = Allocate(capacity);
         for (uint32_t i = 0; i < count_; ++i) {
-            new (items + i) T(std::move(items_[i]));
-            items_[i].~T();
+            new (items + i) T(std::move(Items()[i]));
+            Items()[i].~T();
         }
         if (!IsInline()) Free(items_);
         items_ = items;
         capacity_ = capacity;
     }
     void Release() {
-        for (uint32_t i = 0; i < count_; ++i) items_[i].~T();
+        for (uint32_t i = 0; i < count_; ++i) Items()[i].~T();
         if (!IsInline()) Free(items_);
-        items_ = InlineItems();
+        items_ = nullptr;
         capacity_ = InlineRoom;
         count_ = 0;
     }
 
-    T* items_;
+    T* items_;  // nullptr: the inline room, or no storage
     uint32_t capacity_;
     uint32_t count_ = 0;
     alignas(T) unsigned char inline_[InlineRoom != 0 ? InlineRoom * sizeof(T) : 1];
 };
+
+template <typename T, uint32_t InlineRoom>
+inline constexpr bool kRelocatable<OrderedList<T, InlineRoom>> = kRelocatable<T>;
 
 }  // namespace qor

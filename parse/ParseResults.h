@@ -43,6 +43,11 @@ struct UploadedFile {
     int32_t size = 0;
 };
 
+// Both members are relocatable, so the field list grows by realloc.
+template <>
+inline constexpr bool kRelocatable<FormField> = kRelocatable<ByteString> && kRelocatable<ByteStringList>;
+static_assert(kRelocatable<FormField>);
+
 using FormFieldList = OrderedList<FormField>;
 using UploadedFileList = OrderedList<UploadedFile>;
 

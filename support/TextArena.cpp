@@ -4,6 +4,32 @@
 
 namespace qor {
 
+namespace {
+
+// Copies count bytes (a text and its NUL). Most kept texts are names and
+// short values: up to 16 bytes go as two overlapping loads and stores, with
+// no call. Longer ones take memmove, which stays a library call where GCC
+// would expand a memcpy of at most a KiB into a slow string move.
+void CopyWithNul(char* to, const char* from, uint32_t count) {
+    if (count >= 8 && count <= 16) {
+        uint64_t head, tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + count - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + count - 8, &tail, 8);
+    } else if (count >= 4 && count < 8) {
+        uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + count - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + count - 4, &tail, 4);
+    } else {
+        std::memmove(to, from, count);
+    }
+}
+
+}  // namespace
+
 ByteString TextArena::Keep(const ByteString& text) {
     const uint32_t length = text.Length();
     if (length == 0) return ByteString::WithoutStorage();
@@ -15,9 +41,7 @@ ByteString TextArena::Keep(const ByteString& text) {
         used_ = 0;
     }
     char* kept = blocks_.back().get() + used_;
-    // The text's NUL comes along. memmove stays a library call, where GCC
-    // would expand a memcpy of at most a KiB into a slow string move.
-    std::memmove(kept, text.Text(), length + 1);
+    CopyWithNul(kept, text.Text(), length + 1);
     used_ += length + 1;
     return ByteString::Viewing(kept, length);
 }
