@@ -42,8 +42,8 @@ void PostDataParser::NoteGrowthSlow(uint32_t field) {
 }
 
 // Newest first: values of older fields, then new fields, then new files,
-// whose records delete them, then the texts those fields and values viewed. A file still being written was closed when its
-// writer went out of scope.
+// whose records delete them, then the texts those fields and values viewed.
+// A file still being written was closed when its writer went out of scope.
 void PostDataParser::RollBack() noexcept {
     for (const auto& [field, count] : undo_.grown) fields[field].values.Truncate(count);
     if (fields.Count() != undo_.fieldCount) {

@@ -77,6 +77,27 @@ TEST(ParseLimits, CountPerCall) {
     EXPECT_EQ(parser.Files().Count(), 3u);
 }
 
+// A parse that fails after its names and values filled several blocks of the
+// parser's text storage gives them back, and the fields kept before it, one
+// of which it had given more values, read as they were; the same body then
+// parses whole. Run under the sanitizers, a text read after it was given
+// back fails here.
+TEST(ParseLimits, AFailedParseGivesBackItsTextsAndKeepsTheEarlierOnes) {
+    PostDataParser parser;
+    ParseBody(parser, "application/x-www-form-urlencoded", "kept=1&" + std::string(2000, 'v') + "=long");
+    std::string body = "kept=2";
+    for (int i = 0; i < 6000; ++i) body += "&name" + std::to_string(i) + "=value" + std::to_string(i);
+    const FieldsView before = Fields(parser);
+    EXPECT_THROW(ParseBody(parser, "application/x-www-form-urlencoded", body, ParseLimits{0, 0, 6000}),
+                 ParseLimitExceeded);
+    EXPECT_EQ(Fields(parser), before);
+    ParseBody(parser, "application/x-www-form-urlencoded", body);
+    const FieldsView after = Fields(parser);
+    ASSERT_EQ(after.size(), 6002u);
+    EXPECT_EQ(after[0], (std::pair<std::string, std::vector<std::string>>{"kept", {"1", "2"}}));
+    for (int i = 0; i < 6000; i += 997) EXPECT_EQ(after[2 + i].second[0], "value" + std::to_string(i));
+}
+
 // The part's Content-Type header, whatever the case of its name, trimmed of
 // spaces and tabs; the last one counts; other headers and text parts give none.
 TEST(PartContentType, IsRecordedOnTheFile) {
